@@ -1,0 +1,13 @@
+# Compiler settings for the project's own targets: warnings are errors.
+function(regkey_target_options target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
+  endif()
+endfunction()
+
+if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  # Test executables run under 32-bit Wine, in a prefix inside the build folder.
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      "${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")
+endif()

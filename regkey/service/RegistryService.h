@@ -1,0 +1,68 @@
+// The seam through which the key class reaches the registry: the twelve
+// registry functions it uses, with the Win32 arguments. Default() forwards to
+// the system's functions (advapi32 on Windows, the embedded registry
+// elsewhere); Current() is what the key class calls, Default() unless a
+// ScopedRegistryService has put another service in place.
+#pragma once
+
+#include <windows.h>
+
+namespace regkey {
+
+class RegistryService {
+ public:
+  virtual ~RegistryService() = default;
+
+  virtual LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) = 0;
+  virtual LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult) = 0;
+  virtual LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition) = 0;
+  virtual LONG RegCloseKey(HKEY hKey) = 0;
+  virtual LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) = 0;
+  virtual LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData) = 0;
+  virtual LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) = 0;
+  virtual LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                                LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) = 0;
+  virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData) = 0;
+  virtual LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                             LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                             PFILETIME lpftLastWriteTime) = 0;
+  virtual LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) = 0;
+  virtual LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter,
+                                       HANDLE hEvent, BOOL fAsynchronous) = 0;
+
+  // The system's registry.
+  static RegistryService& Default();
+  // The service in place now.
+  static RegistryService& Current();
+
+ private:
+  friend class ScopedRegistryService;
+  static RegistryService* Exchange(RegistryService* service);
+};
+
+// Puts a service in place for the lifetime of this object (typically a test's
+// scope) and restores the previous one afterwards.
+class ScopedRegistryService {
+ public:
+  explicit ScopedRegistryService(RegistryService& service)
+      : previous_(RegistryService::Exchange(&service)) {}
+  ~ScopedRegistryService() { RegistryService::Exchange(previous_); }
+  ScopedRegistryService(const ScopedRegistryService&) = delete;
+  ScopedRegistryService& operator=(const ScopedRegistryService&) = delete;
+
+ private:
+  RegistryService* previous_;
+};
+
+}  // namespace regkey

@@ -1,0 +1,65 @@
+// A key path of a test's own under HKEY_CURRENT_USER, removed with its whole
+// subtree when the test ends, so tests can run in parallel and leave the
+// registry as they found it. Uses the plain Win32 functions only.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#define REGKEY_TEST_PID _getpid()
+#else
+#include <unistd.h>
+#define REGKEY_TEST_PID getpid()
+#endif
+
+namespace regkey::test {
+
+// Deletes root\path and everything below it; a missing key is no error.
+inline void DeleteTree(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  std::vector<std::string> children;
+  char name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    children.emplace_back(name, length);
+  }
+  RegCloseKey(key);
+  for (const std::string& child : children) DeleteTree(root, path + "\\" + child);
+  RegDeleteKeyA(root, path.c_str());
+}
+
+class ScratchKey {
+ public:
+  explicit ScratchKey(const char* tag) {
+    static std::atomic<int> counter{0};
+    path_ = std::string("Software\\regkey-tests\\") + tag + "-" + std::to_string(REGKEY_TEST_PID) +
+            "-" + std::to_string(++counter);
+    DeleteTree(HKEY_CURRENT_USER, path_);
+  }
+  ~ScratchKey() {
+    DeleteTree(HKEY_CURRENT_USER, path_);
+    // The common parent goes too once no test uses it any more.
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\regkey-tests");
+  }
+  ScratchKey(const ScratchKey&) = delete;
+  ScratchKey& operator=(const ScratchKey&) = delete;
+
+  HKEY root() const { return HKEY_CURRENT_USER; }
+  const std::string& path() const { return path_; }
+  // The path of a key below this one.
+  std::string operator/(const std::string& child) const { return path_ + "\\" + child; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace regkey::test
