@@ -4,11 +4,14 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 
 #include "win32_types.h"
 
-#if defined(__MINGW32__)
+#if defined(__MINGW32__) && defined(__MINGW_PRINTF_FORMAT)
 #define AFX_PRINTF_FORMAT(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+#elif defined(__MINGW32__)
+#define AFX_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #elif defined(__GNUC__)
 #define AFX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #else

@@ -7,3 +7,5 @@
 #include "CString.h"
 #include "exceptions.h"
 #include "CFile.h"
+#include "CMemFile.h"
+#include "CArchive.h"
