@@ -69,6 +69,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #endif
 
 #define MAX_PATH 260
+#define MAXDWORD 0xffffffffu
 #define MAX_COMPUTERNAME_LENGTH 15
 
 // Predefined root keys: handle values, sign-extended as on Win64.
@@ -109,6 +110,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_ARITHMETIC_OVERFLOW 534L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L

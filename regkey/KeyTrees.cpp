@@ -1,0 +1,123 @@
+// Key trees: listing the names below a key, and deleting values, subkeys and
+// whole subtrees.
+#include "regkey/KeyMemory.h"
+#include "regkey/qorCRegKey.h"
+#include "regkey/service/RegistryService.h"
+
+namespace {
+
+// A name that is empty once its leading backslashes are dropped names the key
+// itself rather than a subkey of it.
+bool NamesNoSubKey(LPCTSTR lpszName) {
+  if (lpszName == nullptr) return true;
+  while (*lpszName == '\\') ++lpszName;
+  return *lpszName == '\0';
+}
+
+enum class Listing { values, subKeys };
+
+}  // namespace
+
+// Shared by both listings: one information query for the count and the
+// longest name, then one call per index until the service reports an end.
+static bool ListNames(HKEY hKey, Listing listing, CStringArray& names, LONG& lError) {
+  regkey::RegistryService& service = regkey::RegistryService::Current();
+  DWORD dwCount = 0;
+  DWORD dwLongest = 0;
+  if (listing == Listing::values)
+    lError = service.RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      &dwCount, &dwLongest, nullptr, nullptr, nullptr);
+  else
+    lError = service.RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &dwCount, &dwLongest,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (lError != ERROR_SUCCESS) return false;
+  if (dwCount == 0 || dwLongest == 0) return true;
+  // Capped so that the capacity handed to the service matches the buffer.
+  const DWORD dwCapacity = dwLongest < MAXDWORD - 2 ? dwLongest + 2 : MAXDWORD;
+  regkey::detail::OwnedBuffer<char> buffer(
+      static_cast<char*>(regkey::detail::AllocateOrThrow(dwCapacity)));
+  char* pszName = buffer.get();
+  for (DWORD dwIndex = 0;; ++dwIndex) {
+    DWORD cchName = dwCapacity;
+    FILETIME ftLastWrite;
+    if (listing == Listing::values)
+      lError = service.RegEnumValueA(hKey, dwIndex, pszName, &cchName, nullptr, nullptr, nullptr,
+                                     nullptr);
+    else
+      lError = service.RegEnumKeyExA(hKey, dwIndex, pszName, &cchName, nullptr, nullptr, nullptr,
+                                     &ftLastWrite);
+    if (lError != ERROR_SUCCESS) break;
+    // The name ends where the service says, never beyond the buffer.
+    pszName[cchName < dwCapacity ? cchName : dwCapacity - 1] = '\0';
+    names.Add(CString(pszName));
+  }
+  if (lError == ERROR_NO_MORE_ITEMS) lError = ERROR_SUCCESS;
+  return lError == ERROR_SUCCESS;
+}
+
+bool qorCRegKey::EnumValueNames(CStringArray& names, bool bCloseAfter) {
+  names.RemoveAll();
+  if (!Open()) return false;
+  const bool bListed = ListNames(m_hKey, Listing::values, names, m_lError);
+  ApplyCloseAfter(bCloseAfter);
+  return bListed;
+}
+
+bool qorCRegKey::EnumSubKeyNames(CStringArray& names, bool bCloseAfter) {
+  names.RemoveAll();
+  if (!Open()) return false;
+  const bool bListed = ListNames(m_hKey, Listing::subKeys, names, m_lError);
+  ApplyCloseAfter(bCloseAfter);
+  return bListed;
+}
+
+bool qorCRegKey::DeleteKey() {
+  DeleteAllSubKeys(true);
+  HKEY hRoot = AcquireRoot();
+  Close();
+  if (hRoot == nullptr) return false;
+  m_lError = regkey::RegistryService::Current().RegDeleteKeyA(hRoot, m_strSubKey);
+  const bool bDeleted = m_lError == ERROR_SUCCESS;
+  ReleaseRoot(hRoot);
+  return bDeleted;
+}
+
+bool qorCRegKey::DeleteSubKey(LPCTSTR lpszName) {
+  if (NamesNoSubKey(lpszName)) {
+    m_lError = ERROR_INVALID_DATA;
+    return false;
+  }
+  qorCRegKey child(*this, lpszName, KEY_ALL_ACCESS, 0);
+  const bool bDeleted = child.DeleteKey();
+  if (!bDeleted) m_lError = child.m_lError;
+  return bDeleted;
+}
+
+bool qorCRegKey::DeleteAllValues(bool bCloseAfter) {
+  if (!Open()) return m_lError == ERROR_FILE_NOT_FOUND;
+  CStringArray names;
+  if (!EnumValueNames(names, false)) return false;
+  bool bAllDeleted = true;
+  for (INT_PTR i = 0; i < names.GetSize(); ++i) {
+    if (!DeleteValue(names[i], false)) bAllDeleted = false;
+  }
+  ApplyCloseAfter(bCloseAfter);
+  return bAllDeleted;
+}
+
+bool qorCRegKey::DeleteAllSubKeys(bool bCloseAfter) {
+  if (!Open()) return m_lError == ERROR_FILE_NOT_FOUND;
+  qorCRegKey child(0);
+  CStringArray names;
+  if (!EnumSubKeyNames(names, false)) return false;
+  bool bAllDeleted = true;
+  for (INT_PTR i = 0; i < names.GetSize(); ++i) {
+    // A listed name that names no subkey would make the child this key.
+    const bool bDeleted = !NamesNoSubKey(names[i]) &&
+                          child.SetSubKeyOf(*this, names[i], KEY_ALL_ACCESS, flagsNotGiven) &&
+                          child.DeleteKey();
+    if (!bDeleted) bAllDeleted = false;
+  }
+  ApplyCloseAfter(bCloseAfter);
+  return bAllDeleted;
+}
