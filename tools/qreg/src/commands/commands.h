@@ -1,0 +1,30 @@
+// The tool's commands; each takes the words after its name and returns the
+// exit code (0 success, 1 failure).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/key_path.h"
+#include "cli/options.h"
+
+namespace qreg {
+
+using Words = std::vector<std::string>;
+
+int Query(const Words& words);
+int Add(const Words& words);
+int Delete(const Words& words);
+int Copy(const Words& words);
+int Export(const Words& words);
+int Import(const Words& words);
+int Watch(const Words& words);
+
+// Shared by the commands: options parsed, or an "Invalid syntax" failure.
+std::optional<Options> CommandOptions(const char* command, const Words& words,
+                                      const OptionSpec& spec, size_t positional);
+// A key name below a root, or an "Invalid key name" failure.
+std::optional<KeyPath> CommandKey(const std::string& text);
+
+}  // namespace qreg

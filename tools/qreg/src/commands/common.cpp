@@ -1,0 +1,30 @@
+#include "commands/commands.h"
+#include "console/console.h"
+
+namespace qreg {
+
+std::optional<Options> CommandOptions(const char* command, const Words& words,
+                                      const OptionSpec& spec, size_t positional) {
+  std::string error;
+  auto options = ParseOptions(words, spec, error);
+  if (options && options->positional.size() != positional)
+    error = "expected " + std::to_string(positional) + " argument(s)";
+  if (!options || options->positional.size() != positional) {
+    FailText("Invalid syntax (" + error + "). Type \"QREG " + std::string(command) +
+             " /?\" for usage.");
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::optional<KeyPath> CommandKey(const std::string& text) {
+  auto key = ParseKeyPath(text);
+  if (!key || key->path.empty()) {
+    FailText("Invalid key name: " + text +
+             " (ROOT\\Path with ROOT one of HKLM, HKCU, HKCR, HKU, HKCC).");
+    return std::nullopt;
+  }
+  return key;
+}
+
+}  // namespace qreg

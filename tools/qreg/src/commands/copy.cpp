@@ -1,0 +1,57 @@
+// Copy reads the whole source first, so a target inside the source's own
+// subtree is copied once and never chased.
+#include "access/registry_key.h"
+#include "commands/commands.h"
+#include "console/console.h"
+#include "regfile/reg_file.h"
+
+namespace qreg {
+
+int Copy(const Words& words) {
+  const auto options = CommandOptions("COPY", words, {{"s", "f"}, {}}, 2);
+  if (!options) return kFailure;
+  const auto from = CommandKey(options->positional[0]);
+  if (!from) return kFailure;
+  const auto to = CommandKey(options->positional[1]);
+  if (!to) return kFailure;
+  if (from->FullName() == to->FullName()) return FailText("Cannot copy a key onto itself.");
+  std::vector<RegSection> sections;
+  LONG error = 0;
+  std::string where;
+  if (!ReadTree(*from, options->Has("s"), sections, error, where))
+    return Fail("Cannot read " + where, error);
+  for (RegSection& section : sections)
+    section.key = to->Child(std::string_view(section.key.path)
+                                .substr(from->path.size())
+                                .substr(section.key.path.size() > from->path.size() ? 1 : 0));
+
+  if (!options->Has("f")) {
+    for (RegSection& section : sections) {
+      RegistryKey target(section.key, false);
+      for (auto it = section.entries.begin(); it != section.entries.end();) {
+        Value existing;
+        if (!target.Read(it->value.name, existing)) {
+          ++it;
+          continue;
+        }
+        const std::string shown = it->value.name.empty() ? "(Default)" : it->value.name;
+        const Answer answer = Ask("Value " + shown + " exists, overwrite");
+        if (answer == Answer::kNotTerminal)
+          return FailText("Value " + shown + " of " + section.key.FullName() +
+                          " exists; input is not a terminal, so give /f to overwrite it.");
+        it = answer == Answer::kYes ? it + 1 : section.entries.erase(it);
+      }
+    }
+  }
+  for (const RegSection& section : sections) {
+    RegistryKey target(section.key, true);
+    if (!target.Open()) return Fail("Cannot create " + section.key.FullName(), target.Error());
+    for (const RegEntry& entry : section.entries)
+      if (!target.Write(entry.value))
+        return Fail("Cannot write value " + entry.value.name + " of " + section.key.FullName(),
+                    target.Error());
+  }
+  return Succeed();
+}
+
+}  // namespace qreg

@@ -1,0 +1,60 @@
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "access/registry_key.h"
+#include "commands/commands.h"
+#include "console/console.h"
+#include "regfile/reg_file.h"
+
+namespace qreg {
+
+int Export(const Words& words) {
+  const auto options = CommandOptions("EXPORT", words, {{"y"}, {}}, 2);
+  if (!options) return kFailure;
+  const auto path = CommandKey(options->positional[0]);
+  if (!path) return kFailure;
+  if (!path->machine.empty()) return FailText("Cannot export a key of another machine.");
+  const std::string file = options->positional[1];
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec) && !options->Has("y")) {
+    switch (Ask("File " + file + " exists, overwrite")) {
+      case Answer::kYes:
+        break;
+      case Answer::kNo:
+        std::printf("The operation was canceled by the user.\n");
+        return kSuccess;
+      case Answer::kNotTerminal:
+        return FailText("File " + file +
+                        " exists; input is not a terminal, so give /y to overwrite it.");
+    }
+  }
+  std::vector<RegSection> sections;
+  LONG error = 0;
+  std::string where;
+  {
+    Progress progress("Exported", 0);
+    if (!ReadTree(*path, true, sections, error, where)) return Fail("Cannot read " + where, error);
+  }
+  const std::string text = WriteRegFile(sections);
+  // A temporary file renamed over the target: a failed export leaves no
+  // half-written file.
+  const std::string temporary = file + ".qreg-tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::filesystem::remove(temporary, ec);
+      return Fail("Cannot write " + file, ERROR_WRITE_FAULT);
+    }
+  }
+  std::filesystem::rename(temporary, file, ec);
+  if (ec) {
+    std::filesystem::remove(temporary, ec);
+    return Fail("Cannot write " + file, ERROR_ACCESS_DENIED);
+  }
+  return Succeed();
+}
+
+}  // namespace qreg

@@ -1,0 +1,88 @@
+#include "regfile/text_encoding.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace qreg {
+namespace {
+
+#ifdef _WIN32
+std::optional<std::string> AnsiFromWide(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::nullopt;
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+#else
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+#endif
+
+}  // namespace
+
+std::optional<std::string> NarrowFromUtf16(std::string_view bytes) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  std::vector<uint16_t> units(bytes.size() / 2);
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<uint16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+#ifdef _WIN32
+  return AnsiFromWide(std::wstring(units.begin(), units.end()));
+#else
+  std::string out;
+  out.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t c = units[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
+        return std::nullopt;
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return std::nullopt;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+#endif
+}
+
+std::optional<std::string> DecodeFileText(std::string_view bytes) {
+  if (bytes.starts_with("\xFF\xFE")) return NarrowFromUtf16(bytes.substr(2));
+  if (bytes.starts_with("\xEF\xBB\xBF")) {
+    bytes.remove_prefix(3);
+#ifdef _WIN32
+    if (bytes.empty()) return std::string();
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                         static_cast<int>(bytes.size()), nullptr, 0);
+    if (size <= 0) return std::nullopt;
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
+                        size);
+    return AnsiFromWide(wide);
+#endif
+  }
+  return std::string(bytes);
+}
+
+}  // namespace qreg

@@ -1,0 +1,17 @@
+// A registry value as the tool moves it around: name ("" is the key's
+// unnamed value), type code and the exact bytes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qreg {
+
+struct Value {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+}  // namespace qreg

@@ -1,0 +1,25 @@
+// Value types and data as reg prints and takes them on the command line.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qreg {
+
+// REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD (and its endian forms),
+// REG_QWORD, REG_BINARY, REG_NONE, in any case.
+std::optional<DWORD> ParseTypeName(std::string_view name);
+// The type's name; "0x..." for codes without one.
+std::string TypeName(DWORD type);
+// The data as query prints it: strings as they are, REG_MULTI_SZ joined with
+// "\0", numbers as 0x..., everything else (and misfit sizes) as hex digits.
+std::string FormatData(DWORD type, std::string_view data);
+// The bytes that add stores for /d TEXT (nullopt text: /d not given).
+// separator is the /s character for REG_MULTI_SZ, "\0" by default.
+std::optional<std::string> ParseData(DWORD type, const std::string* text,
+                                     const std::string* separator, std::string& error);
+
+}  // namespace qreg
