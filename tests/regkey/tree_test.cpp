@@ -4,6 +4,11 @@
 #include <chrono>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "regkey/qorCRegKey.h"
 #include "support/recording_service.h"
 #include "support/scratch_key.h"
@@ -253,5 +258,28 @@ TEST_F(TreeFixture, NotifyChangeRefusesOpenRemoteKeys) {
   EXPECT_TRUE(key.IsOpen());
   EXPECT_EQ(recorded.service.Count("Notify"), 1u);
 }
+
+#ifndef _WIN32
+// A change that another process makes under the key wakes the wait.
+TEST_F(TreeFixture, WaitForChangeWokenByAnotherProcess) {
+  ASSERT_TRUE(key.Open());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    usleep(200 * 1000);
+    HKEY raw = nullptr;
+    LONG result = RegOpenKeyExA(scratch.root(), scratch.path().c_str(), 0, KEY_ALL_ACCESS, &raw);
+    const BYTE byte = 1;
+    if (result == ERROR_SUCCESS) result = RegSetValueExA(raw, "fromChild", 0, REG_BINARY, &byte, 1);
+    if (raw != nullptr) RegCloseKey(raw);
+    _exit(result == ERROR_SUCCESS ? 0 : 1);
+  }
+  EXPECT_TRUE(key.WaitForChange(10000, qorCRegKey::filterDefault, true, true));
+  EXPECT_EQ(key.m_lError, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+#endif
 
 }  // namespace
