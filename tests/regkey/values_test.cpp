@@ -152,7 +152,10 @@ TEST_F(ValueFixture, QueryValueAllocReadsAndTerminates) {
   EXPECT_EQ(recorded.service.Count("Create"), 1u);
   ASSERT_EQ(recorded.service.Count("Query"), 2u);
   EXPECT_FALSE(recorded.service.Of("Query")[0].flag);
-  EXPECT_EQ(recorded.service.Of("Query")[1].count, 4u);  // n, not n + 2
+  EXPECT_EQ(recorded.service.Of("Query")[1].count, 4u);                    // n, not n + 2
+  BYTE* unsized = key.QueryValueAlloc("text", nullptr, REG_BINARY, true);  // no size wanted
+  EXPECT_NE(unsized, nullptr);
+  ::operator delete(unsized);
 
   size = 99;
   EXPECT_EQ(key.QueryValueAlloc("empty", &size, REG_BINARY), nullptr);

@@ -5,7 +5,9 @@
 #pragma once
 
 #if defined(__SANITIZE_ADDRESS__)
-extern "C" inline const char* __asan_default_options() {
+// Read by the sanitizer runtime at start-up; include this header in one
+// source file per test executable only.
+extern "C" __attribute__((used)) const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=1024";
 }
 #endif
