@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "regfile/reg_file.h"
+
+namespace qreg {
+namespace {
+
+RegSection Section(const std::string& path, std::vector<Value> values) {
+  RegSection s;
+  s.key.root = HKEY_CURRENT_USER;
+  s.key.path = path;
+  for (Value& v : values) s.entries.push_back({std::move(v), false, 0});
+  return s;
+}
+
+RegFileError Refused(const std::string& text) {
+  RegFile file;
+  RegFileError error;
+  EXPECT_FALSE(ParseRegFile(text, file, error)) << text;
+  EXPECT_TRUE(file.sections.empty());
+  return error;
+}
+
+TEST(RegFile, EveryTypeRoundTripsByteForByte) {
+  const std::string binary("\x00\x01\xff\x7f\"\\", 6);
+  std::string longData;
+  for (int i = 0; i < 300; ++i) longData += static_cast<char>(i);
+  const std::vector<Value> values = {
+      {"", REG_SZ, std::string("default\0", 8)},
+      {"quote\"and\\slash", REG_SZ, std::string("a \"b\" \\c\0", 10)},
+      {"empty string", REG_SZ, std::string("\0", 1)},
+      {"no terminator", REG_SZ, "abc"},
+      {"line\nbreak", REG_SZ, std::string("x\r\ny\0", 5)},
+      {"inner zero", REG_SZ, std::string("a\0b\0", 4)},
+      {"expand", REG_EXPAND_SZ, std::string("%PATH%\0", 7)},
+      {"multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+      {"dword", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+      {"short dword", REG_DWORD, std::string("\x01\x02", 2)},
+      {"qword", REG_QWORD, std::string("\x01\0\0\0\0\0\0\x80", 8)},
+      {"binary", REG_BINARY, binary},
+      {"long", REG_BINARY, longData},
+      {"none", REG_NONE, ""},
+      {"odd type", 0x12345, "zz"},
+      {"high bytes \xe9\xff", REG_SZ, std::string("\xe9t\xe9\0", 4)},
+  };
+  const std::vector<RegSection> sections = {Section("Software\\a", values),
+                                            Section("Software\\a\\empty", {})};
+  const std::string text = WriteRegFile(sections);
+  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+       start = end + 2)
+    EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+
+  RegFile file;
+  RegFileError error;
+  ASSERT_TRUE(ParseRegFile(text, file, error)) << error.line << ": " << error.reason << "\n"
+                                               << text;
+  ASSERT_EQ(file.sections.size(), 2u);
+  EXPECT_EQ(file.sections[1].key.FullName(), "HKEY_CURRENT_USER\\Software\\a\\empty");
+  ASSERT_EQ(file.sections[0].entries.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Value& got = file.sections[0].entries[i].value;
+    EXPECT_EQ(got.name, values[i].name);
+    EXPECT_EQ(got.type, values[i].type) << values[i].name;
+    EXPECT_EQ(got.data, values[i].data) << values[i].name;
+  }
+}
+
+TEST(RegFile, WritesWhatTheRegistryEditorWrites) {
+  const std::string text =
+      WriteRegFile({Section("Software\\x", {{"", REG_SZ, std::string("v\0", 2)},
+                                            {"d", REG_DWORD, std::string("\x1f\0\0\0", 4)},
+                                            {"b", REG_BINARY, "\x01\xab"},
+                                            {"e", REG_EXPAND_SZ, std::string("%a%\0", 4)}})});
+  EXPECT_EQ(text,
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\x]\r\n@=\"v\"\r\n"
+            "\"d\"=dword:0000001f\r\n\"b\"=hex:01,ab\r\n\"e\"=hex(2):25,61,25,00\r\n\r\n");
+}
+
+TEST(RegFile, ReadsVersion5InUtf16WithDeletionsCommentsAndContinuations) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n; a comment\r\n"
+      "[HKEY_CURRENT_USER\\Software\\y]\r\n"
+      "\"m\"=hex(7):61,00,00,00,\\\r\n  62,00,00,00,00,00\r\n"
+      "\"gone\"=-\r\n"
+      "\"s\"=\"caf\xc3\xa9\"\r\n"
+      "[-HKEY_CURRENT_USER\\Software\\y\\old]\r\n";
+  std::string utf16 = "\xff\xfe";
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\xc3\xa9") == 0) {
+      utf16 += std::string("\xe9\x00", 2);
+      ++i;
+      continue;
+    }
+    utf16 += text[i];
+    utf16 += '\0';
+  }
+  RegFile file;
+  RegFileError error;
+  ASSERT_TRUE(ParseRegFile(utf16, file, error)) << error.line << ": " << error.reason;
+  ASSERT_EQ(file.sections.size(), 2u);
+  const auto& entries = file.sections[0].entries;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].value.type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(entries[0].value.data, std::string("a\0b\0\0", 5));
+  EXPECT_TRUE(entries[1].remove);
+  EXPECT_EQ(entries[1].value.name, "gone");
+#ifndef _WIN32
+  EXPECT_EQ(entries[2].value.data, std::string("caf\xc3\xa9\0", 6));
+#endif
+  EXPECT_TRUE(file.sections[1].remove);
+  EXPECT_EQ(file.sections[1].key.path, "Software\\y\\old");
+}
+
+TEST(RegFile, MalformedFilesAreRefusedWithTheirLine) {
+  EXPECT_EQ(Refused("").line, 1);
+  EXPECT_EQ(Refused("[HKEY_CURRENT_USER\\Software\\x]\r\n").line, 1);  // no header
+  EXPECT_EQ(Refused("REGEDIT5\r\n").line, 1);
+  const std::string head = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\x]\r\n";
+  EXPECT_EQ(Refused(head + "\"a\"=hex:01,zz\r\n").line, 4);  // bad hex
+  EXPECT_EQ(Refused(head + "\"a\"=hex:01,123\r\n").line, 4);
+  EXPECT_EQ(Refused(head + "\"a\"=qword:1\r\n").line, 4);  // unknown type
+  EXPECT_EQ(Refused(head + "\"a\"=dword:123456789\r\n").line, 4);
+  EXPECT_EQ(Refused(head + "\"a\"=\"open\r\n").line, 4);  // truncated
+  EXPECT_EQ(Refused(head + "\"a\r\n").line, 4);
+  EXPECT_EQ(Refused(head + "\"a\"=hex:01,\\\r\n").line, 4);  // continued past the end
+  EXPECT_EQ(Refused(head + "\"a\"=hex:01,\\\r\n\"b\"=\"x\"\r\n").line, 5);
+  EXPECT_EQ(Refused(head + "[HKEY_NOWHERE\\x]\r\n").line, 4);  // outside the roots
+  EXPECT_EQ(Refused(head + "[HKEY_CURRENT_USER\\x\r\n").line, 4);
+  EXPECT_EQ(Refused(head + "[-HKEY_CURRENT_USER]\r\n").line, 4);
+  EXPECT_EQ(Refused(head + "[HKEY_CURRENT_USER\\a\\\\b]\r\n").line, 4);
+  EXPECT_EQ(Refused("REGEDIT4\r\n\"a\"=\"x\"\r\n").line, 2);  // value before any key
+  EXPECT_EQ(Refused(head + "garbage\r\n").line, 4);
+  EXPECT_EQ(Refused(head + "\"a\"=\"x\" trailing\r\n").line, 4);
+}
+
+}  // namespace
+}  // namespace qreg

@@ -1,0 +1,277 @@
+// Runs the built qreg as a child process, as a person or a script would, and
+// checks its output and exit code. Natively the child uses a store file of
+// this test's own; under Wine it runs under Wine too, on Wine's registry.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/scratch_key.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+struct Result {
+  int code;
+  std::string out;
+};
+
+std::string Exe() {
+  std::string exe = QREG_EXE;
+#ifdef _WIN32
+  if (exe.starts_with("/")) {  // a Unix path: Wine's Z: drive
+    for (char& c : exe) c = c == '/' ? '\\' : c;
+    exe = "Z:" + exe;
+  }
+#endif
+  return exe;
+}
+
+std::string Plain(const std::string& out) {
+  std::string text;
+  for (char c : out)
+    if (c != '\r') text += c;
+  return text;
+}
+
+#ifdef _WIN32
+// The C runtime's rules: backslashes are literal unless they precede a quote.
+std::string Quote(const std::string& arg) {
+  std::string quoted = "\"";
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * slashes + 1 : slashes, '\\');
+    slashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * slashes, '\\');
+  return quoted + "\"";
+}
+
+// Standard output and error together; input from the null device, so the
+// child knows it may not ask.
+Result Qreg(const std::vector<std::string>& args) {
+  std::string command = Quote(Exe());
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 0)) return {-1, "no pipe"};
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul;
+  startup.hStdOutput = write;
+  startup.hStdError = write;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(write);
+  CloseHandle(nul);
+  if (!started) {
+    CloseHandle(read);
+    return {-1, "cannot start " + command};
+  }
+  std::string out;
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0) out.append(buffer, n);
+  CloseHandle(read);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return {static_cast<int>(code), Plain(out)};
+}
+#else
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Standard output and error together; input from the null device, so the
+// child knows it may not ask.
+Result Qreg(const std::vector<std::string>& args) {
+  std::string command =
+      Quote(Exe()) + " --store " + Quote(std::string(QREG_TEST_DIR) + "/qreg_tool_tests.regstore");
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  command += " </dev/null 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {-1, "cannot start " + command};
+  std::string out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Plain(out)};
+}
+#endif
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+const char kDone[] = "The operation completed successfully.\n";
+const char kMissing[] = "The system was unable to find the specified registry key or value.";
+
+class Tool : public ::testing::Test {
+ protected:
+  Tool() { std::remove(file_.c_str()); }
+  ~Tool() override { std::remove(file_.c_str()); }
+  regkey::test::ScratchKey scratch_{"qreg"};
+  std::string key_ = "HKCU\\" + scratch_.path();
+  std::string full_ = "HKEY_CURRENT_USER\\" + scratch_.path();
+  std::string file_ = std::string(QREG_TEST_DIR) + "/" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".reg";
+};
+
+TEST_F(Tool, AddThenQueryPrintsEveryTypeAsRegDoes) {
+  EXPECT_EQ(Qreg({"add", key_ + "\\sub"}).out, kDone);
+  EXPECT_EQ(Qreg({"add", key_, "/ve", "/d", "def"}).code, 0);
+  EXPECT_EQ(Qreg({"ADD", key_, "-v", "s", "/d", "a\\b\"c"}).code, 0);
+  EXPECT_EQ(Qreg({"add", key_, "/v", "m", "/t", "REG_MULTI_SZ", "/d", "x#y", "/s", "#"}).code, 0);
+  EXPECT_EQ(Qreg({"add", key_, "/v", "d", "/t", "reg_dword", "/d", "0x1F"}).code, 0);
+  EXPECT_EQ(Qreg({"add", key_, "/v", "q", "/t", "REG_QWORD", "/d", "31"}).code, 0);
+  EXPECT_EQ(Qreg({"add", key_, "/v", "b", "/t", "REG_BINARY", "/d", "0aFF1"}).code, 0);
+  EXPECT_EQ(Qreg({"add", key_, "/v", "n", "/t", "REG_NONE"}).code, 0);
+
+  const Result q = Qreg({"query", key_});
+  EXPECT_EQ(q.code, 0);
+  // Line order follows the registry's listing order, which differs between
+  // the stores; compare the lines as a set apart from the frame.
+  for (const char* line : {"    (Default)    REG_SZ    def\n", "    s    REG_SZ    a\\b\"c\n",
+                           "    m    REG_MULTI_SZ    x\\0y\n", "    d    REG_DWORD    0x1f\n",
+                           "    q    REG_QWORD    0x1f\n", "    b    REG_BINARY    00AFF1\n",
+                           "    n    REG_NONE    \n"})
+    EXPECT_NE(q.out.find(line), std::string::npos) << line << q.out;
+  EXPECT_TRUE(q.out.starts_with("\n" + full_ + "\n    ")) << q.out;
+  EXPECT_TRUE(q.out.ends_with("\n\n" + full_ + "\\sub\n")) << q.out;
+
+  EXPECT_EQ(Qreg({"query", key_, "/v", "d"}).out,
+            "\n" + full_ + "\n    d    REG_DWORD    0x1f\n\n");
+  EXPECT_EQ(Qreg({"query", key_ + "\\sub", "/ve"}).out,
+            "\n" + full_ + "\\sub\n    (Default)    REG_SZ    (value not set)\n\n");
+  EXPECT_EQ(Qreg({"query", key_, "/s", "/t", "REG_DWORD"}).out,
+            "\n" + full_ + "\n    d    REG_DWORD    0x1f\n\n" + full_ + "\\sub\n\n");
+}
+
+TEST_F(Tool, FailuresSayWhatFailedAndExitOne) {
+  Result r = Qreg({"query", key_ + "\\missing"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "ERROR: Cannot open " + full_ + "\\missing: " + kMissing + "\n");
+  EXPECT_EQ(Qreg({"add", key_, "/v", "x"}).code, 0);
+  r = Qreg({"query", key_, "/v", "nope"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find(kMissing), std::string::npos);
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"query", "HKXX\\a"},
+        {"frob"},
+        {"add", key_, "/t", "REG_FOO"},
+        {"add", key_, "/v", "d", "/t", "REG_DWORD", "/d", "12abc"},
+        {"query", key_, "/v"},
+        {"delete", "HKCU"}}) {
+    r = Qreg(bad);
+    EXPECT_EQ(r.code, 1) << bad[0];
+    EXPECT_TRUE(r.out.starts_with("ERROR: ")) << r.out;
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+  }
+  // Nothing was written by the refused add.
+  EXPECT_EQ(Qreg({"query", key_, "/v", "d"}).code, 1);
+}
+
+TEST_F(Tool, OverwriteAndDeleteRefuseWithoutATerminalUnlessForced) {
+  EXPECT_EQ(Qreg({"add", key_, "/v", "v", "/d", "one"}).code, 0);
+  Result r = Qreg({"add", key_, "/v", "v", "/d", "two"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.out.starts_with("ERROR: Value v of " + full_ + " exists")) << r.out;
+  EXPECT_NE(Qreg({"query", key_, "/v", "v"}).out.find("REG_SZ    one\n"), std::string::npos);
+  EXPECT_EQ(Qreg({"add", key_, "/v", "v", "/d", "two", "/f"}).code, 0);
+  EXPECT_NE(Qreg({"query", key_, "/v", "v"}).out.find("REG_SZ    two\n"), std::string::npos);
+
+  EXPECT_EQ(Qreg({"delete", key_, "/v", "v"}).code, 1);
+  EXPECT_EQ(Qreg({"delete", key_, "/v", "v", "/f"}).out, kDone);
+  EXPECT_EQ(Qreg({"query", key_, "/v", "v"}).code, 1);
+  EXPECT_EQ(Qreg({"delete", key_, "/v", "v", "/f"}).code, 1);  // already gone
+}
+
+TEST_F(Tool, DeleteAllValuesOrTheWholeTree) {
+  Qreg({"add", key_, "/ve", "/d", "only default"});
+  Qreg({"add", key_ + "\\a\\b", "/v", "x", "/d", "1"});
+  EXPECT_EQ(Qreg({"delete", key_, "/va", "/f"}).code, 0);
+  EXPECT_EQ(Qreg({"query", key_}).out, "\n" + full_ + "\\a\n");  // default gone, subkey kept
+  EXPECT_EQ(Qreg({"delete", key_, "/f"}).code, 0);
+  EXPECT_EQ(Qreg({"query", key_}).code, 1);
+  EXPECT_EQ(Qreg({"delete", key_, "/f"}).code, 1);
+}
+
+TEST_F(Tool, CopyIntoItsOwnSubtreeCopiesOnce) {
+  Qreg({"add", key_ + "\\src\\child", "/v", "c", "/d", "1"});
+  Qreg({"add", key_ + "\\src", "/v", "top", "/t", "REG_DWORD", "/d", "7"});
+  EXPECT_EQ(Qreg({"copy", key_ + "\\src", key_ + "\\src\\child\\copy", "/s", "/f"}).code, 0);
+  EXPECT_EQ(Qreg({"query", key_ + "\\src\\child\\copy\\child", "/v", "c"}).code, 0);
+  EXPECT_EQ(Qreg({"query", key_ + "\\src\\child\\copy\\child\\copy"}).code, 1);
+  EXPECT_NE(Qreg({"query", key_ + "\\src\\child\\copy", "/v", "top"}).out.find("0x7"),
+            std::string::npos);
+}
+
+TEST_F(Tool, ExportImportRoundTripsAndBadFilesChangeNothing) {
+  Qreg({"add", key_ + "\\k", "/v", "b", "/t", "REG_BINARY", "/d", std::string(200, 'a')});
+  Qreg({"add", key_ + "\\k", "/v", "e", "/t", "REG_BINARY"});
+  Qreg({"add", key_ + "\\k", "/v", "q\"uote", "/d", "back\\slash"});
+  Qreg({"add", key_ + "\\k\\deeper", "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
+  EXPECT_EQ(Qreg({"export", key_, file_}).code, 0);
+  const std::string exported = FileText(file_);
+  EXPECT_TRUE(exported.starts_with("REGEDIT4\r\n\r\n[" + full_ + "]\r\n")) << exported;
+  EXPECT_NE(exported.find("\"q\\\"uote\"=\"back\\\\slash\"\r\n"), std::string::npos);
+  EXPECT_EQ(Qreg({"export", key_, file_}).code, 1);  // exists, and no terminal to ask
+  EXPECT_EQ(Qreg({"export", key_, file_, "/y"}).code, 0);
+
+  const std::string before = Qreg({"query", key_, "/s"}).out;
+  EXPECT_EQ(Qreg({"delete", key_, "/f"}).code, 0);
+  EXPECT_EQ(Qreg({"import", file_}).out, kDone);
+  EXPECT_EQ(Qreg({"query", key_, "/s"}).out, before);
+
+  // A good first section and a bad line later: nothing at all is written.
+  WriteFile(file_, "REGEDIT4\r\n\r\n[" + full_ + "\\new]\r\n\"x\"=\"1\"\r\n[-" + full_ +
+                       "\\k]\r\n\"y\"=hex:0g\r\n");
+  const Result r = Qreg({"import", file_});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("line 6"), std::string::npos) << r.out;
+  EXPECT_EQ(Qreg({"query", key_ + "\\new"}).code, 1);
+  EXPECT_EQ(Qreg({"query", key_, "/s"}).out, before);
+
+  WriteFile(file_, "REGEDIT4\r\n[-" + full_ + "\\k\\deeper]\r\n[" + full_ + "\\k]\r\n\"b\"=-\r\n");
+  EXPECT_EQ(Qreg({"import", file_}).code, 0);
+  EXPECT_EQ(Qreg({"query", key_ + "\\k\\deeper"}).code, 1);
+  EXPECT_EQ(Qreg({"query", key_ + "\\k", "/v", "b"}).code, 1);
+}
+
+TEST_F(Tool, WatchTimesOutWithoutAChange) {
+  Qreg({"add", key_});
+  const Result r = Qreg({"watch", key_, "/t", "200"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("ERROR: No change under " + full_ + " within 200 ms"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(Qreg({"watch", key_ + "\\missing", "/t", "10"}).code, 1);
+}
+
+}  // namespace
