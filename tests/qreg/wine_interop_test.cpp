@@ -1,0 +1,87 @@
+// qreg on the embedded registry and Wine's own reg on Wine's registry, mixed
+// as a user would: each imports what the other exported, with the same keys,
+// values, types and bytes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "regfile/reg_file.h"
+
+namespace {
+
+int Shell(const std::string& command, std::string* out = nullptr) {
+  FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  const int status = pclose(pipe);
+  if (out != nullptr) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const std::string kDir = QREG_TEST_DIR;
+const std::string kWine =
+    "WINEPREFIX='" + kDir + "/interop-wineprefix' WINEARCH=win32 WINEDEBUG=-all timeout 120 wine ";
+const std::string kQreg =
+    std::string("'") + QREG_EXE + "' --store '" + kDir + "/interop.regstore' ";
+const std::string kKey = "HKCU\\\\Software\\\\qreg-interop";
+
+qreg::RegFile Parse(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  qreg::RegFile file;
+  qreg::RegFileError error;
+  EXPECT_TRUE(qreg::ParseRegFile(bytes, file, error))
+      << path << " line " << error.line << ": " << error.reason;
+  return file;
+}
+
+void ExpectSame(const qreg::RegFile& a, const qreg::RegFile& b) {
+  ASSERT_EQ(a.sections.size(), b.sections.size());
+  for (size_t i = 0; i < a.sections.size(); ++i) {
+    EXPECT_EQ(a.sections[i].key.FullName(), b.sections[i].key.FullName());
+    ASSERT_EQ(a.sections[i].entries.size(), b.sections[i].entries.size());
+    for (size_t j = 0; j < a.sections[i].entries.size(); ++j) {
+      const qreg::Value &x = a.sections[i].entries[j].value, &y = b.sections[i].entries[j].value;
+      EXPECT_EQ(x.name, y.name);
+      EXPECT_EQ(x.type, y.type) << x.name;
+      EXPECT_EQ(x.data, y.data) << x.name;
+    }
+  }
+}
+
+TEST(WineInterop, EachImportsWhatTheOtherExported) {
+  if (Shell("command -v wine >/dev/null") != 0) GTEST_SKIP() << "wine is not installed";
+  std::string out;
+  Shell(kWine + "reg delete " + kKey + " /f");
+  for (const std::string& add : {" /v s /d 'a\\b\"c' /f", " /v m /t REG_MULTI_SZ /d 'a\\0b' /f",
+                                 " /v d /t REG_DWORD /d 0x1F /f", " /v q /t REG_QWORD /d 31 /f",
+                                 " /v b /t REG_BINARY /d " + std::string(120, 'e') + " /f",
+                                 " /v e /t REG_EXPAND_SZ /d '%PATH%' /f"})
+    ASSERT_EQ(Shell(kWine + "reg add " + kKey + "\\\\k" + add, &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg add " + kKey + "\\\\k\\\\child /ve /d x /f", &out), 0) << out;
+  const std::string fromWine = kDir + "/interop-wine.reg", fromQreg = kDir + "/interop-qreg.reg",
+                    back = kDir + "/interop-back.reg";
+  ASSERT_EQ(Shell(kWine + "reg export " + kKey + " '" + fromWine + "' /y", &out), 0) << out;
+
+  Shell(kQreg + "delete " + kKey + " /f");
+  ASSERT_EQ(Shell(kQreg + "import '" + fromWine + "'", &out), 0) << out;
+  ASSERT_EQ(Shell(kQreg + "export " + kKey + " '" + fromQreg + "' /y", &out), 0) << out;
+  ExpectSame(Parse(fromWine), Parse(fromQreg));
+
+  ASSERT_EQ(Shell(kWine + "reg delete " + kKey + " /f", &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg import '" + fromQreg + "'", &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg export " + kKey + " '" + back + "' /y", &out), 0) << out;
+  ExpectSame(Parse(fromWine), Parse(back));
+
+  Shell(kWine + "reg delete " + kKey + " /f");
+  Shell(kQreg + "delete " + kKey + " /f");
+}
+
+}  // namespace
