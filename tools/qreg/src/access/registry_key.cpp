@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "console/console.h"
 #include "regfile/reg_file.h"
 #include "regkey/service/RegistryService.h"
 
@@ -143,7 +144,8 @@ bool RegistryKey::WaitForChange(DWORD timeout, bool subtree) {
 }
 
 bool ReadTree(const KeyPath& top, bool subtree, std::vector<RegSection>& sections, LONG& error,
-              std::string& failedKey) {
+              std::string& failedKey, Progress* progress) {
+  if (progress != nullptr) progress->Step();
   RegistryKey key(top, false);
   RegSection section;
   section.key = top;
@@ -157,7 +159,7 @@ bool ReadTree(const KeyPath& top, bool subtree, std::vector<RegSection>& section
   for (Value& v : values) section.entries.push_back({std::move(v), false, 0});
   sections.push_back(std::move(section));
   for (const std::string& child : children)
-    if (!ReadTree(top.Child(child), true, sections, error, failedKey)) return false;
+    if (!ReadTree(top.Child(child), true, sections, error, failedKey, progress)) return false;
   return true;
 }
 

@@ -41,8 +41,10 @@ class RegistryKey {
   LONG error_ = 0;
 };
 
+class Progress;
+
 // The key and, with subtree, every key below it, in pre-order.
 bool ReadTree(const KeyPath& top, bool subtree, std::vector<struct RegSection>& sections,
-              LONG& error, std::string& failedKey);
+              LONG& error, std::string& failedKey, Progress* progress = nullptr);
 
 }  // namespace qreg

@@ -34,7 +34,8 @@ int Export(const Words& words) {
   std::string where;
   {
     Progress progress("Exported", 0);
-    if (!ReadTree(*path, true, sections, error, where)) return Fail("Cannot read " + where, error);
+    if (!ReadTree(*path, true, sections, error, where, &progress))
+      return Fail("Cannot read " + where, error);
   }
   const std::string text = WriteRegFile(sections);
   // A temporary file renamed over the target: a failed export leaves no

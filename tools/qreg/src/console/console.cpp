@@ -67,7 +67,11 @@ Progress::Progress(const char* what, size_t total)
       last_(start_) {}
 
 Progress::~Progress() {
-  if (shown_) std::fprintf(stderr, "\r%s %zu of %zu keys.\n", what_, done_, total_);
+  if (!shown_) return;
+  if (total_ == 0)
+    std::fprintf(stderr, "\r%s %zu keys.\n", what_, done_);
+  else
+    std::fprintf(stderr, "\r%s %zu of %zu keys.\n", what_, done_, total_);
 }
 
 void Progress::Step() {
@@ -78,7 +82,10 @@ void Progress::Step() {
     return;
   last_ = now;
   shown_ = true;
-  std::fprintf(stderr, "\r%s %zu of %zu keys...", what_, done_, total_);
+  if (total_ == 0)
+    std::fprintf(stderr, "\r%s %zu keys...", what_, done_);
+  else
+    std::fprintf(stderr, "\r%s %zu of %zu keys...", what_, done_, total_);
 }
 
 }  // namespace qreg

@@ -28,6 +28,7 @@ Answer Ask(const std::string& question);
 // standard error is a terminal.
 class Progress {
  public:
+  // total 0: not known in advance.
   Progress(const char* what, size_t total);
   ~Progress();
   void Step();
