@@ -1,0 +1,64 @@
+#include "registry/change_counter.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace regkey::registry {
+namespace {
+
+constexpr std::size_t kMapSize = 4096;
+
+}  // namespace
+
+ChangeCounter::ChangeCounter(const std::string& storePath) : word_(&local_) {
+  if (storePath.empty()) return;
+  const std::string path = storePath + "-counter";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // Without a shared counter nothing may be cached.
+    uncached_ = true;
+    return;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && info.st_size < static_cast<off_t>(kMapSize) &&
+      ::ftruncate(fd, kMapSize) != 0) {
+    ::close(fd);
+    uncached_ = true;
+    return;
+  }
+  void* mapped = ::mmap(nullptr, kMapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) {
+    uncached_ = true;
+    return;
+  }
+  mapped_ = mapped;
+  word_ = static_cast<std::uint64_t*>(mapped);
+}
+
+ChangeCounter::~ChangeCounter() {
+  if (mapped_ != nullptr) ::munmap(mapped_, kMapSize);
+}
+
+std::uint64_t ChangeCounter::Load() const {
+  if (uncached_) return 1;
+  return std::atomic_ref<std::uint64_t>(*word_).load(std::memory_order_acquire);
+}
+
+std::uint64_t ChangeCounter::BeginWrite() {
+  std::atomic_ref<std::uint64_t> word(*word_);
+  const std::uint64_t now = word.load(std::memory_order_acquire);
+  const std::uint64_t odd = (now % 2 == 0) ? now + 1 : now + 2;
+  word.store(odd, std::memory_order_seq_cst);
+  return odd;
+}
+
+void ChangeCounter::EndWrite(std::uint64_t begun) {
+  std::atomic_ref<std::uint64_t>(*word_).store(begun + 1, std::memory_order_release);
+}
+
+}  // namespace regkey::registry

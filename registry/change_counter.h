@@ -1,0 +1,36 @@
+// A counter in shared memory that every commit to a store moves, so that a
+// process can tell with one load whether its cache is still current. A
+// writer makes it odd before committing and even again afterwards; an odd
+// value (a writer in progress, or one that died mid-commit) means "do not
+// cache".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace regkey::registry {
+
+class ChangeCounter {
+ public:
+  // A counter shared by every process that opens the store at `storePath`;
+  // an empty path gives a counter private to this object.
+  explicit ChangeCounter(const std::string& storePath);
+  ~ChangeCounter();
+  ChangeCounter(const ChangeCounter&) = delete;
+  ChangeCounter& operator=(const ChangeCounter&) = delete;
+
+  std::uint64_t Load() const;
+  // Call while holding the store's write lock: returns the odd value stored.
+  std::uint64_t BeginWrite();
+  void EndWrite(std::uint64_t begun);
+  // Whether other processes share this counter.
+  bool Shared() const { return mapped_ != nullptr; }
+
+ private:
+  std::uint64_t* word_;
+  bool uncached_ = false;  // no shared counter could be made
+  void* mapped_ = nullptr;
+  std::uint64_t local_ = 0;
+};
+
+}  // namespace regkey::registry

@@ -1,0 +1,31 @@
+// Open key handles: each names a key of one machine's registry and carries
+// the access it was opened with. Handle values are never reused, so a closed
+// or forged handle is recognised.
+#pragma once
+
+#include "registry/hive.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace regkey::registry {
+
+struct OpenKey {
+  std::shared_ptr<Hive> hive;
+  KeyId key = 0;
+  REGSAM access = 0;
+};
+
+// Adds a handle; null when out of memory.
+HKEY AddHandle(OpenKey key);
+// The key behind a handle; false when the handle is not open.
+bool FindHandle(HKEY handle, OpenKey& key);
+// Closes a handle; false when it was not open.
+bool RemoveHandle(HKEY handle);
+
+// The rights an access mask grants, generic rights mapped to key rights.
+REGSAM MapAccess(REGSAM access);
+
+}  // namespace regkey::registry

@@ -1,0 +1,104 @@
+// One machine's registry: its store, an in-process cache of the keys and
+// values read from it, and its armed notifications. All operations take key
+// ids (the handles' keys) and return 0 or a Win32 code. Thread-safe.
+//
+// The cache is valid while the store's change counter is where it was when
+// the cache was filled; a commit by anyone else empties it, a commit made
+// here updates it in place.
+#pragma once
+
+#include "registry/change_counter.h"
+#include "registry/notifications.h"
+#include "registry/store.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace regkey::registry {
+
+struct KeyInfo {
+  DWORD subKeys = 0;
+  DWORD maxSubKeyLength = 0;
+  DWORD values = 0;
+  DWORD maxValueNameLength = 0;
+  DWORD maxValueSize = 0;
+  std::int64_t lastWrite = 0;
+};
+
+class Hive {
+ public:
+  // Opens the store at `path` (":memory:" for a private one).
+  static long Open(const std::string& path, std::shared_ptr<Hive>& hive);
+
+  // Resolves `subPath` below `base`; `path` gets the key's folded path.
+  long OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path);
+  // Creates the missing levels of `subPath`; ERROR_ACCESS_DENIED when one is
+  // missing and `mayCreate` is false.
+  long CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId& key,
+                 std::string& path, bool& created);
+  long DeleteKey(KeyId base, std::string_view subPath);
+
+  // Copies up to *size bytes of the value into `data` (may be null); sets
+  // *size to the value's size. ERROR_MORE_DATA when `data` is too small.
+  long QueryValue(KeyId key, std::string_view name, DWORD* type, BYTE* data, DWORD* size);
+  long SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size);
+  long DeleteValue(KeyId key, std::string_view name);
+  long QueryInfo(KeyId key, KeyInfo& info);
+  // The name at `index` into `name` (capacity in characters, terminator
+  // included); `length` gets its length.
+  long EnumKey(KeyId key, DWORD index, char* name, DWORD capacity, DWORD& length,
+               std::int64_t* lastWrite);
+  long EnumValue(KeyId key, DWORD index, char* name, DWORD capacity, DWORD& length, DWORD* type,
+                 BYTE* data, DWORD* size);
+
+  long Notify(KeyId key, std::uintptr_t handle, bool subtree, DWORD filter,
+              std::shared_ptr<platform::KernelEvent> event);
+  void CancelNotify(std::uintptr_t handle) { notifications_.Cancel(handle); }
+
+ private:
+  struct CachedKey {
+    KeyRow row;
+    bool exists = false;
+    std::optional<std::vector<ValueRow>> values;              // in order of creation
+    std::unordered_map<std::string, std::size_t> valueIndex;  // folded name -> position
+    std::optional<std::vector<ChildRow>> children;            // sorted by folded name
+    DWORD maxChildLength = 0;
+  };
+
+  Hive(std::unique_ptr<Store> store, const std::string& path);
+
+  void SyncLocked();
+  void ClearLocked();
+  long KeyLocked(KeyId id, CachedKey*& key);
+  long FindLocked(const std::string& path, KeyId& id);
+  long ValuesLocked(CachedKey& key);
+  long ChildrenLocked(CachedKey& key);
+  void TouchLocked(CachedKey& key, std::int64_t now);
+  void LogLocked(const std::string& path, int kind);
+  // Runs `change` in one store transaction, logs its changes, commits, and
+  // raises the notifications it matches.
+  template <typename Change>
+  long WriteLocked(Change change);
+
+  std::mutex mutex_;
+  std::unique_ptr<Store> store_;
+  ChangeCounter counter_;
+  Notifications notifications_;
+  std::uint64_t stamp_ = 1;  // counter value the cache belongs to (odd: none)
+  std::unordered_map<KeyId, CachedKey> keys_;
+  std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
+  std::vector<ChangeRow> pending_;                // changes of the current write
+  std::int64_t localSeq_ = 0;                     // change log of an in-memory store
+};
+
+// Now as a FILETIME count (100 ns since 1601).
+std::int64_t FileTimeNow();
+
+}  // namespace regkey::registry

@@ -1,0 +1,29 @@
+// Key and value names: compared without regard to case (ASCII letters only),
+// kept with the case they were created with.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace regkey::registry {
+
+inline constexpr std::size_t kMaxKeyNameLength = 255;      // one level of a key path
+inline constexpr std::size_t kMaxValueNameLength = 16383;  // characters
+inline constexpr std::size_t kMaxValueSize = 16u << 20;    // bytes of one value
+
+// The form names are compared in: ASCII letters upper-cased, as Windows
+// orders subkeys.
+inline std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return folded;
+}
+
+// Splits a key path into its levels. A trailing backslash is allowed; an
+// empty level (leading or doubled backslash) or an over-long level is not.
+// Returns 0 or the Win32 error code for the path.
+long SplitPath(std::string_view path, std::vector<std::string_view>& levels);
+
+}  // namespace regkey::registry

@@ -1,0 +1,65 @@
+// Armed change notifications of one store, and the watcher that raises them
+// for changes other processes commit. Each request signals its event once,
+// at the first logged change after it was armed that it matches.
+#pragma once
+
+#include "platform/kernel_event.h"
+#include "registry/store.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace regkey::registry {
+
+struct Watch {
+  std::uintptr_t handle = 0;  // the key handle it was armed on
+  std::string path;           // folded path of the watched key
+  bool subtree = false;
+  std::uint32_t filter = 0;
+  std::int64_t armedAt = 0;  // last change logged when it was armed
+  std::shared_ptr<platform::KernelEvent> event;
+};
+
+class Notifications {
+ public:
+  // `storePath` empty: changes come from this process alone.
+  explicit Notifications(std::string storePath) : storePath_(std::move(storePath)) {}
+  ~Notifications();
+  Notifications(const Notifications&) = delete;
+  Notifications& operator=(const Notifications&) = delete;
+
+  // Arms a request; `lastChange` reads the log position now.
+  template <typename ReadLastChange>
+  long Arm(Watch watch, ReadLastChange lastChange) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const long error = lastChange(watch.armedAt)) return error;
+    watches_.push_back(std::move(watch));
+    StartWatcherLocked();
+    return 0;
+  }
+  // Signals the requests that the changes match (changes made here).
+  void Raise(const std::vector<ChangeRow>& changes);
+  // Ends the requests armed on a handle, signalling their events.
+  void Cancel(std::uintptr_t handle);
+
+ private:
+  void RaiseLocked(const std::vector<ChangeRow>& changes);
+  void StartWatcherLocked();
+  void WatchStore();
+
+  const std::string storePath_;
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool stopping_ = false;
+  std::vector<Watch> watches_;
+  bool watching_ = false;
+  std::thread watcher_;
+  std::int64_t seen_ = 0;  // last change the watcher read
+};
+
+}  // namespace regkey::registry

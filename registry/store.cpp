@@ -1,0 +1,388 @@
+#include "registry/store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
+
+namespace regkey::registry {
+namespace {
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  path TEXT NOT NULL UNIQUE,
+  mtime INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, path);
+CREATE TABLE IF NOT EXISTS vals(
+  key INTEGER NOT NULL,
+  fold TEXT NOT NULL,
+  name TEXT NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  seq INTEGER NOT NULL,
+  PRIMARY KEY(key, fold)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);
+CREATE TABLE IF NOT EXISTS changes(
+  seq INTEGER PRIMARY KEY AUTOINCREMENT,
+  path TEXT NOT NULL,
+  kind INTEGER NOT NULL,
+  at INTEGER NOT NULL);
+INSERT OR IGNORE INTO keys(id, parent, name, path, mtime) VALUES
+  (1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', 0),
+  (2, 0, 'HKEY_CURRENT_USER', 'HKCU', 0),
+  (3, 0, 'HKEY_LOCAL_MACHINE', 'HKLM', 0),
+  (4, 0, 'HKEY_USERS', 'HKU', 0),
+  (5, 0, 'HKEY_CURRENT_CONFIG', 'HKCC', 0);
+)sql";
+
+enum StatementId {
+  kFindKey,
+  kReadKey,
+  kReadChildren,
+  kReadValues,
+  kHasChildren,
+  kLastChange,
+  kChangesSince,
+  kBegin,
+  kCommit,
+  kRollback,
+  kInsertKey,
+  kTouchKey,
+  kPutValue,
+  kDeleteValue,
+  kDeleteKeyValues,
+  kDeleteKey,
+  kLogChange,
+  kPruneChanges,
+  kStatementCount
+};
+
+const char* const kStatements[kStatementCount] = {
+    "SELECT id, parent, name, path, mtime FROM keys WHERE path = ?1",
+    "SELECT id, parent, name, path, mtime FROM keys WHERE id = ?1",
+    // Children's paths share the parent's prefix, so ordering by path orders
+    // by folded name.
+    "SELECT name, path, mtime FROM keys WHERE parent = ?1 ORDER BY path",
+    "SELECT name, fold, type, data FROM vals WHERE key = ?1 ORDER BY seq",
+    "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
+    "SELECT COALESCE(MAX(seq), 0) FROM changes",
+    "SELECT seq, path, kind FROM changes WHERE seq > ?1 ORDER BY seq",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    "INSERT INTO keys(parent, name, path, mtime) VALUES (?1, ?2, ?3, ?4)",
+    "UPDATE keys SET mtime = ?2 WHERE id = ?1",
+    "INSERT INTO vals(key, fold, name, type, data, seq) VALUES (?1, ?2, ?3, ?4, ?5, "
+    "(SELECT COALESCE(MAX(seq), 0) + 1 FROM vals WHERE key = ?1)) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
+    "DELETE FROM vals WHERE key = ?1",
+    "DELETE FROM keys WHERE id = ?1",
+    "INSERT INTO changes(path, kind, at) VALUES (?1, ?2, ?3)",
+    "DELETE FROM changes WHERE at < ?1",
+};
+
+// Log entries older than this (in FILETIME units) are pruned: a minute.
+constexpr std::int64_t kChangeLifetime = 60LL * 10'000'000;
+
+// Resets a statement when it goes out of scope.
+class Use {
+ public:
+  explicit Use(sqlite3_stmt* statement) : statement_(statement) {}
+  ~Use() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  Use(const Use&) = delete;
+  Use& operator=(const Use&) = delete;
+  sqlite3_stmt* operator*() const { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+  const auto* text = static_cast<const char*>(sqlite3_column_blob(statement, column));
+  const int size = sqlite3_column_bytes(statement, column);
+  return text == nullptr ? std::string() : std::string(text, static_cast<std::size_t>(size));
+}
+
+// Runs a statement that returns no rows.
+long Run(sqlite3_stmt* statement) {
+  const int rc = sqlite3_step(statement);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+// Creates the store file for its owner alone before SQLite opens it.
+long CreateFileForOwner(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+    return ERROR_SUCCESS;
+  }
+  if (errno == EACCES || errno == EPERM) return ERROR_ACCESS_DENIED;
+  // A file that exists but is not writable is opened read-only by SQLite.
+  return ::access(path.c_str(), R_OK) == 0 ? ERROR_SUCCESS : ERROR_CANTOPEN;
+}
+
+}  // namespace
+
+long ErrorFromSqlite(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return ERROR_SUCCESS;
+    case SQLITE_NOMEM:
+      return ERROR_OUTOFMEMORY;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
+    case SQLITE_READONLY:
+      return ERROR_CANTWRITE;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_CORRUPT:
+      return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_NOTADB:
+      return ERROR_NOT_REGISTRY_FILE;
+    case SQLITE_CANTOPEN:
+      return ERROR_CANTOPEN;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_TOOBIG:
+      return ERROR_INVALID_PARAMETER;
+    case SQLITE_IOERR:
+      return ERROR_REGISTRY_IO_FAILED;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
+  std::unique_ptr<Store> opened(new Store);
+  opened->inMemory_ = path == ":memory:";
+  if (!opened->inMemory_) {
+    if (const long error = CreateFileForOwner(path)) return error;
+  }
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(path.c_str(), &opened->db_, flags, nullptr);
+  if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  sqlite3_extended_result_codes(opened->db_, 0);
+  sqlite3_busy_timeout(opened->db_, 10'000);
+  // WAL: readers and one writer at a time across processes. NORMAL sync
+  // makes a commit survive the process dying at once (power loss may lose
+  // the last commits, never the database's consistency).
+  const char* const setup = opened->inMemory_
+                                ? "PRAGMA foreign_keys = OFF;"
+                                : "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;";
+  rc = sqlite3_exec(opened->db_, setup, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(opened->db_, kSchema, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  if (const long error = opened->Prepare()) return error;
+  store = std::move(opened);
+  return ERROR_SUCCESS;
+}
+
+Store::~Store() {
+  for (sqlite3_stmt* statement : statements_) sqlite3_finalize(statement);
+  sqlite3_close(db_);
+}
+
+long Store::Prepare() {
+  statements_.assign(kStatementCount, nullptr);
+  for (int i = 0; i < kStatementCount; ++i) {
+    const int rc = sqlite3_prepare_v3(db_, kStatements[i], -1, SQLITE_PREPARE_PERSISTENT,
+                                      &statements_[i], nullptr);
+    if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  }
+  return ERROR_SUCCESS;
+}
+
+sqlite3_stmt* Store::Statement(int which) { return statements_[which]; }
+
+namespace {
+
+long ReadKeyRow(sqlite3_stmt* statement, KeyRow& row, bool& found) {
+  const int rc = sqlite3_step(statement);
+  found = rc == SQLITE_ROW;
+  if (rc == SQLITE_DONE) return ERROR_SUCCESS;
+  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
+  row.id = sqlite3_column_int64(statement, 0);
+  row.parent = sqlite3_column_int64(statement, 1);
+  row.name = ColumnText(statement, 2);
+  row.path = ColumnText(statement, 3);
+  row.mtime = sqlite3_column_int64(statement, 4);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+long Store::FindKey(const std::string& path, KeyRow& row, bool& found) {
+  Use use(Statement(kFindKey));
+  BindText(*use, 1, path);
+  return ReadKeyRow(*use, row, found);
+}
+
+long Store::ReadKey(KeyId id, KeyRow& row, bool& found) {
+  Use use(Statement(kReadKey));
+  sqlite3_bind_int64(*use, 1, id);
+  return ReadKeyRow(*use, row, found);
+}
+
+long Store::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
+  rows.clear();
+  Use use(Statement(kReadChildren));
+  sqlite3_bind_int64(*use, 1, id);
+  int rc;
+  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
+    ChildRow row;
+    row.name = ColumnText(*use, 0);
+    std::string path = ColumnText(*use, 1);
+    row.fold = path.substr(path.rfind('\\') + 1);
+    row.mtime = sqlite3_column_int64(*use, 2);
+    rows.push_back(std::move(row));
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+long Store::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
+  rows.clear();
+  Use use(Statement(kReadValues));
+  sqlite3_bind_int64(*use, 1, id);
+  int rc;
+  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
+    ValueRow row;
+    row.name = ColumnText(*use, 0);
+    row.fold = ColumnText(*use, 1);
+    row.type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 2));
+    row.data = ColumnText(*use, 3);
+    rows.push_back(std::move(row));
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+long Store::HasChildren(KeyId id, bool& any) {
+  Use use(Statement(kHasChildren));
+  sqlite3_bind_int64(*use, 1, id);
+  const int rc = sqlite3_step(*use);
+  any = rc == SQLITE_ROW;
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+long Store::LastChange(std::int64_t& seq) {
+  Use use(Statement(kLastChange));
+  const int rc = sqlite3_step(*use);
+  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
+  seq = sqlite3_column_int64(*use, 0);
+  return ERROR_SUCCESS;
+}
+
+long Store::ChangesSince(std::int64_t seq, std::vector<ChangeRow>& rows) {
+  rows.clear();
+  Use use(Statement(kChangesSince));
+  sqlite3_bind_int64(*use, 1, seq);
+  int rc;
+  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
+    ChangeRow row;
+    row.seq = sqlite3_column_int64(*use, 0);
+    row.path = ColumnText(*use, 1);
+    row.kind = sqlite3_column_int(*use, 2);
+    rows.push_back(std::move(row));
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+long Store::Begin() {
+  Use use(Statement(kBegin));
+  return Run(*use);
+}
+
+long Store::Commit() {
+  Use use(Statement(kCommit));
+  return Run(*use);
+}
+
+void Store::Rollback() {
+  if (sqlite3_get_autocommit(db_)) return;
+  Use use(Statement(kRollback));
+  Run(*use);
+}
+
+long Store::InsertKey(KeyId parent, const std::string& name, const std::string& path,
+                      std::int64_t mtime, KeyId& id) {
+  Use use(Statement(kInsertKey));
+  sqlite3_bind_int64(*use, 1, parent);
+  BindText(*use, 2, name);
+  BindText(*use, 3, path);
+  sqlite3_bind_int64(*use, 4, mtime);
+  if (const long error = Run(*use)) return error;
+  id = sqlite3_last_insert_rowid(db_);
+  return ERROR_SUCCESS;
+}
+
+long Store::TouchKey(KeyId id, std::int64_t mtime, bool& exists) {
+  Use use(Statement(kTouchKey));
+  sqlite3_bind_int64(*use, 1, id);
+  sqlite3_bind_int64(*use, 2, mtime);
+  if (const long error = Run(*use)) return error;
+  exists = sqlite3_changes(db_) > 0;
+  return ERROR_SUCCESS;
+}
+
+long Store::PutValue(KeyId key, const std::string& name, const std::string& fold,
+                     std::uint32_t type, const void* data, std::size_t size) {
+  Use use(Statement(kPutValue));
+  sqlite3_bind_int64(*use, 1, key);
+  BindText(*use, 2, fold);
+  BindText(*use, 3, name);
+  sqlite3_bind_int64(*use, 4, type);
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(*use, 5, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
+  return Run(*use);
+}
+
+long Store::DeleteValue(KeyId key, const std::string& fold, bool& existed) {
+  Use use(Statement(kDeleteValue));
+  sqlite3_bind_int64(*use, 1, key);
+  BindText(*use, 2, fold);
+  if (const long error = Run(*use)) return error;
+  existed = sqlite3_changes(db_) > 0;
+  return ERROR_SUCCESS;
+}
+
+long Store::DeleteKey(KeyId id) {
+  {
+    Use use(Statement(kDeleteKeyValues));
+    sqlite3_bind_int64(*use, 1, id);
+    if (const long error = Run(*use)) return error;
+  }
+  Use use(Statement(kDeleteKey));
+  sqlite3_bind_int64(*use, 1, id);
+  return Run(*use);
+}
+
+long Store::LogChange(const std::string& path, int kind, std::int64_t now, std::int64_t& seq) {
+  {
+    Use use(Statement(kLogChange));
+    BindText(*use, 1, path);
+    sqlite3_bind_int(*use, 2, kind);
+    sqlite3_bind_int64(*use, 3, now);
+    if (const long error = Run(*use)) return error;
+    seq = sqlite3_last_insert_rowid(db_);
+  }
+  if (++logged_ % 1024 != 0) return ERROR_SUCCESS;
+  Use use(Statement(kPruneChanges));
+  sqlite3_bind_int64(*use, 1, now - kChangeLifetime);
+  return Run(*use);
+}
+
+}  // namespace regkey::registry
