@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "support/scratch_key.h"
+
+namespace {
+
+using regkey::test::ScratchKey;
+
+HKEY Create(const std::string& path, DWORD* disposition = nullptr, REGSAM access = KEY_ALL_ACCESS) {
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, access,
+                                           nullptr, &key, disposition));
+  return key;
+}
+
+TEST(Keys, CreateMakesEveryLevelAndReportsTheLast) {
+  ScratchKey scratch("create");
+  DWORD disposition = 0;
+  HKEY key = Create(scratch / "a\\b\\c", &disposition);
+  EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
+  RegCloseKey(key);
+  key = Create(scratch / "A\\B\\C", &disposition);
+  EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
+  RegCloseKey(key);
+  HKEY opened = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, (scratch / "a\\B").c_str(), 0, KEY_READ, &opened));
+  RegCloseKey(opened);
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_CURRENT_USER, (scratch / "missing").c_str(), 0, KEY_READ, &opened));
+}
+
+TEST(Keys, ListsSubkeysSortedWithoutRegardToCaseKeepingTheirCase) {
+  ScratchKey scratch("list");
+  for (const char* name : {"beta", "Alpha", "_under", "gamma"}) RegCloseKey(Create(scratch / name));
+  HKEY key = Create(scratch.path());
+  DWORD count = 0, longest = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, &longest,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(4u, count);
+  EXPECT_EQ(6u, longest);
+  std::string listed;
+  char name[256];
+  DWORD index = 0;
+  for (;; ++index) {
+    DWORD length = sizeof name;
+    const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(ERROR_SUCCESS, rc);
+    listed += std::string(name, length) + ",";
+  }
+  // Upper-case order puts '_' after the letters, as Windows orders them.
+  EXPECT_EQ("Alpha,beta,gamma,_under,", listed);
+  DWORD small = 3;
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumKeyExA(key, 0, name, &small, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(key);
+}
+
+TEST(Keys, DeleteRefusesAKeyWithSubkeysAndInvalidatesHandles) {
+  ScratchKey scratch("delete");
+  HKEY child = Create(scratch / "parent\\child");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CURRENT_USER, (scratch / "parent").c_str()));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, (scratch / "parent\\child").c_str()));
+  const BYTE byte = 1;
+  EXPECT_EQ(ERROR_KEY_DELETED, RegSetValueExA(child, "v", 0, REG_BINARY, &byte, 1));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegDeleteKeyA(HKEY_CURRENT_USER, (scratch / "parent\\child").c_str()));
+}
+
+TEST(Keys, BadHandlesAndArgumentsGiveCodes) {
+  ScratchKey scratch("bad");
+  HKEY key = Create(scratch.path());
+  ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+  DWORD size = 0;
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            RegOpenKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, KEY_READ, nullptr));
+  const std::string tooLong(256, 'x');
+  HKEY out = nullptr;
+  EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (scratch / tooLong).c_str(), 0,
+                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &out, nullptr));
+}
+
+TEST(Keys, HandlesCarryTheirAccess) {
+  ScratchKey scratch("access");
+  RegCloseKey(Create(scratch.path()));
+  HKEY readOnly = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, KEY_READ, &readOnly));
+  const BYTE byte = 1;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(readOnly, "v", 0, REG_BINARY, &byte, 1));
+  RegCloseKey(readOnly);
+  HKEY writeOnly = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, KEY_SET_VALUE, &writeOnly));
+  DWORD size = 0;
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegQueryValueExA(writeOnly, "v", nullptr, nullptr, nullptr, &size));
+  RegCloseKey(writeOnly);
+}
+
+TEST(Keys, ConnectsToThisMachineByName) {
+  char name[MAX_COMPUTERNAME_LENGTH + 256];
+  DWORD size = sizeof name;
+  ASSERT_TRUE(GetComputerNameA(name, &size));
+  HKEY root = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegConnectRegistryA((std::string("\\\\") + name).c_str(), HKEY_LOCAL_MACHINE, &root));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
+  EXPECT_EQ(ERROR_BAD_NETPATH,
+            RegConnectRegistryA("\\\\no-such-machine-here", HKEY_LOCAL_MACHINE, &root));
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/scratch_key.h"
+
+namespace {
+
+using regkey::test::ScratchKey;
+
+class Values : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch_.path().c_str(), 0, nullptr,
+                                             0, KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+  }
+  void TearDown() override { RegCloseKey(key_); }
+  ScratchKey scratch_{"values"};
+  HKEY key_ = nullptr;
+};
+
+TEST_F(Values, RoundTripAnyTypeAndSizeWithCaseInsensitiveNames) {
+  std::vector<BYTE> big(1 << 20);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(key_, "Big", 0, 0x1234, big.data(), static_cast<DWORD>(big.size())));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "Empty", 0, REG_BINARY, nullptr, 0));
+  DWORD type = 0, size = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "BIG", nullptr, &type, nullptr, &size));
+  EXPECT_EQ(0x1234u, type);
+  EXPECT_EQ(big.size(), size);
+  std::vector<BYTE> back(size);
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "big", nullptr, &type, back.data(), &size));
+  EXPECT_EQ(big, back);
+  DWORD small = 4;
+  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key_, "big", nullptr, &type, back.data(), &small));
+  EXPECT_EQ(big.size(), small);
+  size = 10;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "empty", nullptr, &type, back.data(), &size));
+  EXPECT_EQ(0u, size);
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key_, "EMPTY"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key_, "empty"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExA(key_, "empty", nullptr, nullptr, nullptr, &size));
+}
+
+TEST_F(Values, StringTerminatorBeyondTheCount) {
+  const char text[] = "abc";  // the byte after the count is zero
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(key_, "s", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 3));
+  DWORD size = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "s", nullptr, nullptr, nullptr, &size));
+#ifdef _WIN32
+  // Windows (and Wine) look past the count and store the terminator.
+  EXPECT_EQ(4u, size);
+#else
+  // The embedded registry reads no further than the count it is given.
+  EXPECT_EQ(3u, size);
+#endif
+}
+
+TEST_F(Values, EnumeratesEveryValueOnceThenNoMoreItems) {
+  const DWORD one = 1;
+  for (const char* name : {"x", "Yy", ""})
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+  DWORD count = 0, longest = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, &count, &longest, nullptr, nullptr, nullptr));
+  EXPECT_EQ(3u, count);
+  EXPECT_EQ(2u, longest);
+  std::vector<std::string> names;
+  char name[64];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    const LONG rc = RegEnumValueA(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(ERROR_SUCCESS, rc);
+    names.emplace_back(name, length);
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{"", "Yy", "x"}), names);
+  DWORD tiny = 1;
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumValueA(key_, 1, name, &tiny, nullptr, nullptr, nullptr, nullptr));
+}
+
+}  // namespace
