@@ -1,5 +1,5 @@
 // Values: reading, writing and deleting them, and objects stored in them.
-#include <climits>
+#include <limits>
 
 #include "regkey/KeyMemory.h"
 #include "regkey/qorCRegKey.h"
@@ -28,7 +28,7 @@ LONG qorCRegKey::QueryValue(LPCTSTR lpszValueName, LPBYTE lpBuffer, DWORD dwSize
   if (m_lError == ERROR_SUCCESS && dwStoredType != dwType) m_lError = ERROR_INVALID_DATATYPE;
   if (m_lError != ERROR_SUCCESS && m_lError != ERROR_MORE_DATA) return 0;
   // A size the signed result can't carry would read as the opposite outcome.
-  if (dwCount > static_cast<DWORD>(LONG_MAX)) {
+  if (dwCount > static_cast<DWORD>(std::numeric_limits<LONG>::max())) {
     m_lError = ERROR_ARITHMETIC_OVERFLOW;
     return 0;
   }
