@@ -66,7 +66,7 @@ BENCHMARK(BM_OpenClose);
 
 void BM_CreateNewSubkey(benchmark::State& state) {
   HKEY parent = Create("bench\\create");
-  long n = 0;
+  static long n = 0;  // names stay new across repetitions
   for (auto _ : state) {
     HKEY key = nullptr;
     char name[32];
