@@ -69,9 +69,10 @@ void BM_DeleteAllValues10k(benchmark::State& state) {
   const DWORD data = 1;
   for (auto _ : state) {
     state.PauseTiming();
-    for (int i = 0; i < 10000; ++i)
-      key.SetValue(("v" + std::to_string(i)).c_str(), reinterpret_cast<const BYTE*>(&data),
-                   sizeof data, REG_DWORD);
+    for (int i = 0; i < 10000; ++i) {
+      const std::string name = std::string("v").append(std::to_string(i));
+      key.SetValue(name.c_str(), reinterpret_cast<const BYTE*>(&data), sizeof data, REG_DWORD);
+    }
     state.ResumeTiming();
     if (!key.DeleteAllValues()) state.SkipWithError("DeleteAllValues failed");
   }
