@@ -60,10 +60,13 @@ TEST(WineInterop, EachImportsWhatTheOtherExported) {
   if (Shell("command -v wine >/dev/null") != 0) GTEST_SKIP() << "wine is not installed";
   std::string out;
   Shell(kWine + "reg delete " + kKey + " /f");
-  for (const std::string& add : {" /v s /d 'a\\b\"c' /f", " /v m /t REG_MULTI_SZ /d 'a\\0b' /f",
-                                 " /v d /t REG_DWORD /d 0x1F /f", " /v q /t REG_QWORD /d 31 /f",
-                                 " /v b /t REG_BINARY /d " + std::string(120, 'e') + " /f",
-                                 " /v e /t REG_EXPAND_SZ /d '%PATH%' /f"})
+  const std::string adds[] = {" /v s /d 'a\\b\"c' /f",
+                              " /v m /t REG_MULTI_SZ /d 'a\\0b' /f",
+                              " /v d /t REG_DWORD /d 0x1F /f",
+                              " /v q /t REG_QWORD /d 31 /f",
+                              " /v b /t REG_BINARY /d " + std::string(120, 'e') + " /f",
+                              " /v e /t REG_EXPAND_SZ /d '%PATH%' /f"};
+  for (const std::string& add : adds)
     ASSERT_EQ(Shell(kWine + "reg add " + kKey + "\\\\k" + add, &out), 0) << out;
   ASSERT_EQ(Shell(kWine + "reg add " + kKey + "\\\\k\\\\child /ve /d x /f", &out), 0) << out;
   const std::string fromWine = kDir + "/interop-wine.reg", fromQreg = kDir + "/interop-qreg.reg",
