@@ -7,10 +7,14 @@
 
 #include <atomic>
 
+#include "registry/change_log.h"
+
 namespace regkey::registry {
 namespace {
 
-constexpr std::size_t kMapSize = 4096;
+// The counter's page, then the change log.
+constexpr std::size_t kCounterBytes = 4096;
+const std::size_t kMapSize = kCounterBytes + ChangeLog::AreaSize();
 
 }  // namespace
 
@@ -38,6 +42,10 @@ ChangeCounter::ChangeCounter(const std::string& storePath) : word_(&local_) {
   }
   mapped_ = mapped;
   word_ = static_cast<std::uint64_t*>(mapped);
+}
+
+void* ChangeCounter::LogArea() const {
+  return mapped_ == nullptr ? nullptr : static_cast<unsigned char*>(mapped_) + kCounterBytes;
 }
 
 ChangeCounter::~ChangeCounter() {

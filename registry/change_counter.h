@@ -1,4 +1,5 @@
-// A counter in shared memory that every commit to a store moves, so that a
+// A counter in shared memory (`<store>-counter`, which also holds the
+// change log) that every commit to a store moves, so that a
 // process can tell with one load whether its cache is still current. A
 // writer makes it odd before committing and even again afterwards; an odd
 // value (a writer in progress, or one that died mid-commit) means "do not
@@ -23,6 +24,10 @@ class ChangeCounter {
   // Call while holding the store's write lock: returns the odd value stored.
   std::uint64_t BeginWrite();
   void EndWrite(std::uint64_t begun);
+  // The shared memory after the counter that holds the change log; null
+  // when the counter is not shared.
+  void* LogArea() const;
+
   // Whether other processes share this counter.
   bool Shared() const { return mapped_ != nullptr; }
 

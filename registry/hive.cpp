@@ -35,7 +35,10 @@ long Hive::Open(const std::string& path, std::shared_ptr<Hive>& hive) {
 }
 
 Hive::Hive(std::unique_ptr<Store> store, const std::string& path)
-    : store_(std::move(store)), counter_(path), notifications_(path) {}
+    : store_(std::move(store)),
+      counter_(path),
+      log_(counter_.LogArea()),
+      notifications_(counter_.LogArea() != nullptr ? &log_ : nullptr) {}
 
 void Hive::SyncLocked() {
   const std::uint64_t now = counter_.Load();
@@ -128,20 +131,15 @@ long Hive::WriteLocked(Change change) {
   } catch (const std::bad_alloc&) {
     error = ERROR_OUTOFMEMORY;
   }
-  const std::int64_t now = FileTimeNow();
-  for (ChangeRow& logged : pending_) {
-    if (error) break;
-    if (store_->InMemory()) {
-      logged.seq = ++localSeq_;
-    } else {
-      error = store_->LogChange(logged.path, logged.kind, now, logged.seq);
-    }
-  }
+  const std::int64_t start = error ? 0 : log_.Append(pending_);
   if (!error) error = store_->Commit();
   if (error) {
+    if (!pending_.empty()) log_.Abandon(start);
     store_->Rollback();
     ClearLocked();
     pending_.clear();
+  } else if (!pending_.empty()) {
+    log_.Publish(pending_.back().seq);
   }
   counter_.EndWrite(begun);
   stamp_ = begun + 1;
@@ -277,12 +275,12 @@ long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* dat
     CachedKey* key = nullptr;
     if (const long error = KeyLocked(id, key)) return error;
     const std::int64_t now = FileTimeNow();
-    bool exists = false;
-    if (const long error = store_->TouchKey(id, now, exists)) return error;
-    if (!exists) return ERROR_KEY_DELETED;
     const std::string fold = Fold(name);
-    if (const long error = store_->PutValue(id, std::string(name), fold, type, data, size))
+    bool exists = false;
+    if (const long error =
+            store_->PutValue(id, std::string(name), fold, type, data, size, now, exists))
       return error;
+    if (!exists) return ERROR_KEY_DELETED;
     if (key->values) {
       const auto it = key->valueIndex.find(fold);
       ValueRow* value = nullptr;
@@ -296,6 +294,7 @@ long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* dat
       }
       value->type = type;
       value->data.assign(reinterpret_cast<const char*>(data), size);
+      value->mtime = now;
     }
     TouchLocked(*key, now);
     LogLocked(key->row.path, kChangeLastSet);
@@ -335,6 +334,7 @@ long Hive::QueryInfo(KeyId id, KeyInfo& info) {
   if (const long error = ChildrenLocked(*key)) return error;
   if (const long error = ValuesLocked(*key)) return error;
   info = KeyInfo{};
+  info.lastWrite = key->row.mtime;
   info.subKeys = static_cast<DWORD>(key->children->size());
   info.maxSubKeyLength = key->maxChildLength;
   info.values = static_cast<DWORD>(key->values->size());
@@ -342,8 +342,8 @@ long Hive::QueryInfo(KeyId id, KeyInfo& info) {
     info.maxValueNameLength =
         std::max(info.maxValueNameLength, static_cast<DWORD>(value.name.size()));
     info.maxValueSize = std::max(info.maxValueSize, static_cast<DWORD>(value.data.size()));
+    info.lastWrite = std::max(info.lastWrite, value.mtime);
   }
-  info.lastWrite = key->row.mtime;
   return ERROR_SUCCESS;
 }
 
@@ -368,9 +368,17 @@ long Hive::EnumKey(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& len
   if (const long error = KeyLocked(id, key)) return error;
   if (const long error = ChildrenLocked(*key)) return error;
   if (index >= key->children->size()) return ERROR_NO_MORE_ITEMS;
-  const ChildRow& child = (*key->children)[index];
+  ChildRow& child = (*key->children)[index];
   if (const long error = CopyName(child.name, name, capacity, length)) return error;
-  if (lastWrite != nullptr) *lastWrite = child.mtime;
+  if (lastWrite != nullptr) {
+    if (!child.timeFinal) {
+      std::int64_t valuesTime = 0;
+      if (const long error = store_->ValuesLastWrite(child.id, valuesTime)) return error;
+      child.mtime = std::max(child.mtime, valuesTime);
+      child.timeFinal = true;
+    }
+    *lastWrite = child.mtime;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -409,13 +417,8 @@ long Hive::Notify(KeyId id, std::uintptr_t handle, bool subtree, DWORD filter,
   watch.subtree = subtree;
   watch.filter = filter;
   watch.event = std::move(event);
-  return notifications_.Arm(std::move(watch), [this](std::int64_t& seq) -> long {
-    if (store_->InMemory()) {
-      seq = localSeq_;
-      return ERROR_SUCCESS;
-    }
-    return store_->LastChange(seq);
-  });
+  watch.armedAt = log_.Committed();
+  return notifications_.Arm(std::move(watch));
 }
 
 }  // namespace regkey::registry

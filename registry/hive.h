@@ -8,6 +8,7 @@
 #pragma once
 
 #include "registry/change_counter.h"
+#include "registry/change_log.h"
 #include "registry/notifications.h"
 #include "registry/store.h"
 
@@ -83,19 +84,19 @@ class Hive {
   void TouchLocked(CachedKey& key, std::int64_t now);
   void LogLocked(const std::string& path, int kind);
   // Runs `change` in one store transaction, logs its changes, commits, and
-  // raises the notifications it matches.
+  // raises the notifications they match.
   template <typename Change>
   long WriteLocked(Change change);
 
   std::mutex mutex_;
   std::unique_ptr<Store> store_;
   ChangeCounter counter_;
+  ChangeLog log_;
   Notifications notifications_;
   std::uint64_t stamp_ = 1;  // counter value the cache belongs to (odd: none)
   std::unordered_map<KeyId, CachedKey> keys_;
   std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
   std::vector<ChangeRow> pending_;                // changes of the current write
-  std::int64_t localSeq_ = 0;                     // change log of an in-memory store
 };
 
 // Now as a FILETIME count (100 ns since 1601).

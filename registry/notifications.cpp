@@ -1,5 +1,7 @@
 #include "registry/notifications.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -8,14 +10,22 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.size() >= start.size() && text.compare(0, start.size(), start) == 0;
+}
+
+bool Below(const std::string& path, const std::string& key) {
+  return path.size() > key.size() && StartsWith(path, key) && path[key.size()] == '\\';
+}
+
+// A truncated path matches whenever the whole path might.
 bool Matches(const Watch& watch, const ChangeRow& change) {
   if (change.seq <= watch.armedAt) return false;
-  if (change.kind == kChangeDeleted) return change.path == watch.path;
+  const bool mayBeKey =
+      change.truncated ? StartsWith(watch.path, change.path) : change.path == watch.path;
+  if (change.kind == kChangeDeleted) return mayBeKey;
   if ((static_cast<std::uint32_t>(change.kind) & watch.filter) == 0) return false;
-  if (change.path == watch.path) return true;
-  return watch.subtree && change.path.size() > watch.path.size() &&
-         change.path.compare(0, watch.path.size(), watch.path) == 0 &&
-         change.path[watch.path.size()] == '\\';
+  return mayBeKey || (watch.subtree && Below(change.path, watch.path));
 }
 
 }  // namespace
@@ -27,6 +37,17 @@ Notifications::~Notifications() {
   }
   stop_.notify_all();
   if (watcher_.joinable()) watcher_.join();
+}
+
+long Notifications::Arm(Watch watch) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  try {
+    watches_.push_back(std::move(watch));
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
+  StartWatcherLocked();
+  return 0;
 }
 
 void Notifications::Raise(const std::vector<ChangeRow>& changes) {
@@ -47,6 +68,12 @@ void Notifications::RaiseLocked(const std::vector<ChangeRow>& changes) {
   });
 }
 
+// Changes were lost to the watcher: every request may have matched one.
+void Notifications::RaiseAllLocked() {
+  for (const Watch& watch : watches_) watch.event->Set();
+  watches_.clear();
+}
+
 void Notifications::Cancel(std::uintptr_t handle) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(watches_, [handle](const Watch& watch) {
@@ -57,7 +84,7 @@ void Notifications::Cancel(std::uintptr_t handle) {
 }
 
 void Notifications::StartWatcherLocked() {
-  if (storePath_.empty() || watching_) return;
+  if (shared_ == nullptr || watching_) return;
   if (watcher_.joinable()) watcher_.join();  // a watcher that has just ended
   // Changes up to the oldest armed request are known already.
   seen_ = watches_.front().armedAt;
@@ -71,16 +98,16 @@ void Notifications::StartWatcherLocked() {
 }
 
 void Notifications::WatchStore() {
-  std::unique_ptr<Store> store;
   std::vector<ChangeRow> changes;
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_ && !watches_.empty()) {
     stop_.wait_for(lock, kPollInterval);
     if (stopping_) break;
-    if (!store && Store::Open(storePath_, store) != 0) continue;
-    if (store->ChangesSince(seen_, changes) != 0 || changes.empty()) continue;
-    seen_ = changes.back().seq;
-    RaiseLocked(changes);
+    if (shared_->ReadSince(seen_, changes)) {
+      RaiseLocked(changes);
+    } else {
+      RaiseAllLocked();
+    }
   }
   watching_ = false;
 }

@@ -1,10 +1,10 @@
 // Armed change notifications of one store, and the watcher that raises them
-// for changes other processes commit. Each request signals its event once,
-// at the first logged change after it was armed that it matches.
+// for changes other processes commit (read from the shared change log). Each request signals its
+// event once, at the first logged change after it was armed that it matches.
 #pragma once
 
 #include "platform/kernel_event.h"
-#include "registry/store.h"
+#include "registry/change_log.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -21,27 +21,19 @@ struct Watch {
   std::string path;           // folded path of the watched key
   bool subtree = false;
   std::uint32_t filter = 0;
-  std::int64_t armedAt = 0;  // last change logged when it was armed
+  std::int64_t armedAt = 0;  // last change committed when it was armed
   std::shared_ptr<platform::KernelEvent> event;
 };
 
 class Notifications {
  public:
-  // `storePath` empty: changes come from this process alone.
-  explicit Notifications(std::string storePath) : storePath_(std::move(storePath)) {}
+  // `shared` null: changes come from this process alone.
+  explicit Notifications(const ChangeLog* shared) : shared_(shared) {}
   ~Notifications();
   Notifications(const Notifications&) = delete;
   Notifications& operator=(const Notifications&) = delete;
 
-  // Arms a request; `lastChange` reads the log position now.
-  template <typename ReadLastChange>
-  long Arm(Watch watch, ReadLastChange lastChange) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const long error = lastChange(watch.armedAt)) return error;
-    watches_.push_back(std::move(watch));
-    StartWatcherLocked();
-    return 0;
-  }
+  long Arm(Watch watch);
   // Signals the requests that the changes match (changes made here).
   void Raise(const std::vector<ChangeRow>& changes);
   // Ends the requests armed on a handle, signalling their events.
@@ -52,7 +44,9 @@ class Notifications {
   void StartWatcherLocked();
   void WatchStore();
 
-  const std::string storePath_;
+  void RaiseAllLocked();
+
+  const ChangeLog* const shared_;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;

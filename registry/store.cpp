@@ -23,13 +23,9 @@ CREATE TABLE IF NOT EXISTS vals(
   type INTEGER NOT NULL,
   data BLOB NOT NULL,
   seq INTEGER NOT NULL,
+  mtime INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(key, fold)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);
-CREATE TABLE IF NOT EXISTS changes(
-  seq INTEGER PRIMARY KEY AUTOINCREMENT,
-  path TEXT NOT NULL,
-  kind INTEGER NOT NULL,
-  at INTEGER NOT NULL);
 INSERT OR IGNORE INTO keys(id, parent, name, path, mtime) VALUES
   (1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', 0),
   (2, 0, 'HKEY_CURRENT_USER', 'HKCU', 0),
@@ -44,8 +40,7 @@ enum StatementId {
   kReadChildren,
   kReadValues,
   kHasChildren,
-  kLastChange,
-  kChangesSince,
+  kValuesLastWrite,
   kBegin,
   kCommit,
   kRollback,
@@ -55,8 +50,6 @@ enum StatementId {
   kDeleteValue,
   kDeleteKeyValues,
   kDeleteKey,
-  kLogChange,
-  kPruneChanges,
   kStatementCount
 };
 
@@ -65,28 +58,24 @@ const char* const kStatements[kStatementCount] = {
     "SELECT id, parent, name, path, mtime FROM keys WHERE id = ?1",
     // Children's paths share the parent's prefix, so ordering by path orders
     // by folded name.
-    "SELECT name, path, mtime FROM keys WHERE parent = ?1 ORDER BY path",
-    "SELECT name, fold, type, data FROM vals WHERE key = ?1 ORDER BY seq",
+    "SELECT id, name, path, mtime FROM keys WHERE parent = ?1 ORDER BY path",
+    "SELECT name, fold, type, data, mtime FROM vals WHERE key = ?1 ORDER BY seq",
     "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
-    "SELECT COALESCE(MAX(seq), 0) FROM changes",
-    "SELECT seq, path, kind FROM changes WHERE seq > ?1 ORDER BY seq",
+    "SELECT COALESCE(MAX(mtime), 0) FROM vals WHERE key = ?1",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
     "INSERT INTO keys(parent, name, path, mtime) VALUES (?1, ?2, ?3, ?4)",
     "UPDATE keys SET mtime = ?2 WHERE id = ?1",
-    "INSERT INTO vals(key, fold, name, type, data, seq) VALUES (?1, ?2, ?3, ?4, ?5, "
-    "(SELECT COALESCE(MAX(seq), 0) + 1 FROM vals WHERE key = ?1)) "
-    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "INSERT INTO vals(key, fold, name, type, data, seq, mtime) "
+    "SELECT ?1, ?2, ?3, ?4, ?5, (SELECT COALESCE(MAX(seq), 0) + 1 FROM vals WHERE key = ?1), ?6 "
+    "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
+    "mtime = excluded.mtime",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "DELETE FROM vals WHERE key = ?1",
     "DELETE FROM keys WHERE id = ?1",
-    "INSERT INTO changes(path, kind, at) VALUES (?1, ?2, ?3)",
-    "DELETE FROM changes WHERE at < ?1",
 };
-
-// Log entries older than this (in FILETIME units) are pruned: a minute.
-constexpr std::int64_t kChangeLifetime = 60LL * 10'000'000;
 
 // Resets a statement when it goes out of scope.
 class Use {
@@ -187,6 +176,7 @@ long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
   rc = sqlite3_exec(opened->db_, setup, nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_exec(opened->db_, kSchema, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  if (const long error = opened->Migrate()) return error;
   if (const long error = opened->Prepare()) return error;
   store = std::move(opened);
   return ERROR_SUCCESS;
@@ -195,6 +185,26 @@ long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
 Store::~Store() {
   for (sqlite3_stmt* statement : statements_) sqlite3_finalize(statement);
   sqlite3_close(db_);
+}
+
+// Stores made before values carried their own times get the column.
+long Store::Migrate() {
+  const char* const probe = "SELECT 1 FROM pragma_table_info('vals') WHERE name = 'mtime'";
+  int altered = SQLITE_OK;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db_, probe, -1, &statement, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+    if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+    if (attempt == 0) {
+      // Another process may add it first; the probe then finds it.
+      altered = sqlite3_exec(db_, "ALTER TABLE vals ADD COLUMN mtime INTEGER NOT NULL DEFAULT 0",
+                             nullptr, nullptr, nullptr);
+    }
+  }
+  return altered != SQLITE_OK ? ErrorFromSqlite(altered) : ERROR_REGISTRY_CORRUPT;
 }
 
 long Store::Prepare() {
@@ -245,10 +255,11 @@ long Store::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
   int rc;
   while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
     ChildRow row;
-    row.name = ColumnText(*use, 0);
-    std::string path = ColumnText(*use, 1);
+    row.id = sqlite3_column_int64(*use, 0);
+    row.name = ColumnText(*use, 1);
+    std::string path = ColumnText(*use, 2);
     row.fold = path.substr(path.rfind('\\') + 1);
-    row.mtime = sqlite3_column_int64(*use, 2);
+    row.mtime = sqlite3_column_int64(*use, 3);
     rows.push_back(std::move(row));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
@@ -265,6 +276,7 @@ long Store::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
     row.fold = ColumnText(*use, 1);
     row.type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 2));
     row.data = ColumnText(*use, 3);
+    row.mtime = sqlite3_column_int64(*use, 4);
     rows.push_back(std::move(row));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
@@ -278,27 +290,13 @@ long Store::HasChildren(KeyId id, bool& any) {
   return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-long Store::LastChange(std::int64_t& seq) {
-  Use use(Statement(kLastChange));
+long Store::ValuesLastWrite(KeyId id, std::int64_t& mtime) {
+  Use use(Statement(kValuesLastWrite));
+  sqlite3_bind_int64(*use, 1, id);
   const int rc = sqlite3_step(*use);
   if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
-  seq = sqlite3_column_int64(*use, 0);
+  mtime = sqlite3_column_int64(*use, 0);
   return ERROR_SUCCESS;
-}
-
-long Store::ChangesSince(std::int64_t seq, std::vector<ChangeRow>& rows) {
-  rows.clear();
-  Use use(Statement(kChangesSince));
-  sqlite3_bind_int64(*use, 1, seq);
-  int rc;
-  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
-    ChangeRow row;
-    row.seq = sqlite3_column_int64(*use, 0);
-    row.path = ColumnText(*use, 1);
-    row.kind = sqlite3_column_int(*use, 2);
-    rows.push_back(std::move(row));
-  }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
 long Store::Begin() {
@@ -339,7 +337,8 @@ long Store::TouchKey(KeyId id, std::int64_t mtime, bool& exists) {
 }
 
 long Store::PutValue(KeyId key, const std::string& name, const std::string& fold,
-                     std::uint32_t type, const void* data, std::size_t size) {
+                     std::uint32_t type, const void* data, std::size_t size, std::int64_t mtime,
+                     bool& keyExists) {
   Use use(Statement(kPutValue));
   sqlite3_bind_int64(*use, 1, key);
   BindText(*use, 2, fold);
@@ -347,7 +346,10 @@ long Store::PutValue(KeyId key, const std::string& name, const std::string& fold
   sqlite3_bind_int64(*use, 4, type);
   static const char kEmpty = 0;
   sqlite3_bind_blob64(*use, 5, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
-  return Run(*use);
+  sqlite3_bind_int64(*use, 6, mtime);
+  if (const long error = Run(*use)) return error;
+  keyExists = sqlite3_changes(db_) > 0;
+  return ERROR_SUCCESS;
 }
 
 long Store::DeleteValue(KeyId key, const std::string& fold, bool& existed) {
@@ -367,21 +369,6 @@ long Store::DeleteKey(KeyId id) {
   }
   Use use(Statement(kDeleteKey));
   sqlite3_bind_int64(*use, 1, id);
-  return Run(*use);
-}
-
-long Store::LogChange(const std::string& path, int kind, std::int64_t now, std::int64_t& seq) {
-  {
-    Use use(Statement(kLogChange));
-    BindText(*use, 1, path);
-    sqlite3_bind_int(*use, 2, kind);
-    sqlite3_bind_int64(*use, 3, now);
-    if (const long error = Run(*use)) return error;
-    seq = sqlite3_last_insert_rowid(db_);
-  }
-  if (++logged_ % 1024 != 0) return ERROR_SUCCESS;
-  Use use(Statement(kPruneChanges));
-  sqlite3_bind_int64(*use, 1, now - kChangeLifetime);
   return Run(*use);
 }
 

@@ -1,6 +1,9 @@
 // One machine's registry on disk (or in memory): an SQLite database in WAL
-// mode holding the key tree, the values and a log of recent changes that
-// other processes read to raise change notifications.
+// mode holding the key tree and the values.
+//
+// A key's last write time is the latest of its row's time (set when a
+// subkey or value is created or deleted) and its values' times, so that
+// setting a value writes one row.
 //
 // Every key row carries its full folded path ("HKCU\SOFTWARE\X"), so that a
 // path resolves with one indexed look-up. Calls return 0 or a Win32 code.
@@ -25,11 +28,6 @@ struct RootKey {
 inline constexpr RootKey kRoots[] = {
     {1, "HKCR"}, {2, "HKCU"}, {3, "HKLM"}, {4, "HKU"}, {5, "HKCC"}};
 
-// Change kinds in the log, as notify filters; a deleted key is its own kind.
-inline constexpr int kChangeName = 0x1;
-inline constexpr int kChangeLastSet = 0x4;
-inline constexpr int kChangeDeleted = 0x10000;
-
 struct KeyRow {
   KeyId id = 0;
   KeyId parent = 0;  // 0 for a root
@@ -39,9 +37,11 @@ struct KeyRow {
 };
 
 struct ChildRow {
+  KeyId id = 0;
   std::string name;
   std::string fold;
-  std::int64_t mtime = 0;
+  std::int64_t mtime = 0;  // the row's time
+  bool timeFinal = false;  // `mtime` includes the values' times
 };
 
 struct ValueRow {
@@ -49,12 +49,7 @@ struct ValueRow {
   std::string fold;
   std::uint32_t type = 0;
   std::string data;
-};
-
-struct ChangeRow {
-  std::int64_t seq = 0;
-  std::string path;
-  int kind = 0;
+  std::int64_t mtime = 0;
 };
 
 class Store {
@@ -73,8 +68,8 @@ class Store {
   long ReadChildren(KeyId id, std::vector<ChildRow>& rows);  // sorted by folded name
   long ReadValues(KeyId id, std::vector<ValueRow>& rows);    // in order of creation
   long HasChildren(KeyId id, bool& any);
-  long LastChange(std::int64_t& seq);
-  long ChangesSince(std::int64_t seq, std::vector<ChangeRow>& rows);
+  // The latest time among the key's values (0 when it has none).
+  long ValuesLastWrite(KeyId id, std::int64_t& mtime);
 
   // Writes, between Begin and Commit (or Rollback).
   long Begin();
@@ -83,21 +78,21 @@ class Store {
   long InsertKey(KeyId parent, const std::string& name, const std::string& path, std::int64_t mtime,
                  KeyId& id);
   long TouchKey(KeyId id, std::int64_t mtime, bool& exists);
+  // Sets the value when the key still exists (`keyExists` false otherwise).
   long PutValue(KeyId key, const std::string& name, const std::string& fold, std::uint32_t type,
-                const void* data, std::size_t size);
+                const void* data, std::size_t size, std::int64_t mtime, bool& keyExists);
   long DeleteValue(KeyId key, const std::string& fold, bool& existed);
   long DeleteKey(KeyId id);
-  long LogChange(const std::string& path, int kind, std::int64_t now, std::int64_t& seq);
 
  private:
   Store() = default;
   long Prepare();
+  long Migrate();
   sqlite3_stmt* Statement(int which);
 
   sqlite3* db_ = nullptr;
   bool inMemory_ = false;
   std::vector<sqlite3_stmt*> statements_;
-  std::uint64_t logged_ = 0;  // changes logged by this connection, to prune now and then
 };
 
 // The Win32 code for an SQLite result.

@@ -1,0 +1,62 @@
+// A store written before values carried their own times opens, keeps its
+// data and takes new writes.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "registry/store.h"
+
+namespace {
+
+using regkey::registry::Store;
+
+TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
+  const std::string path = "store_migration-" + std::to_string(getpid()) + ".db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, R"sql(
+    PRAGMA journal_mode = WAL;
+    CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,
+      name TEXT NOT NULL, path TEXT NOT NULL UNIQUE, mtime INTEGER NOT NULL);
+    CREATE TABLE vals(key INTEGER NOT NULL, fold TEXT NOT NULL, name TEXT NOT NULL,
+      type INTEGER NOT NULL, data BLOB NOT NULL, seq INTEGER NOT NULL,
+      PRIMARY KEY(key, fold)) WITHOUT ROWID;
+    CREATE TABLE changes(seq INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL,
+      kind INTEGER NOT NULL, at INTEGER NOT NULL);
+    INSERT INTO keys VALUES (2, 0, 'HKEY_CURRENT_USER', 'HKCU', 7);
+    INSERT INTO vals VALUES (2, 'OLD', 'Old', 4, x'2a000000', 1);
+  )sql",
+                                    nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+
+  std::unique_ptr<Store> store;
+  ASSERT_EQ(0, Store::Open(path, store));
+  std::vector<regkey::registry::ValueRow> rows;
+  ASSERT_EQ(0, store->ReadValues(2, rows));
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ("Old", rows[0].name);
+  EXPECT_EQ(std::string("\x2a\0\0\0", 4), rows[0].data);
+  EXPECT_EQ(0, rows[0].mtime);
+
+  bool exists = false;
+  ASSERT_EQ(0, store->Begin());
+  ASSERT_EQ(0, store->PutValue(2, "New", "NEW", 1, "x", 1, 99, exists));
+  ASSERT_EQ(0, store->Commit());
+  EXPECT_TRUE(exists);
+  std::int64_t latest = 0;
+  ASSERT_EQ(0, store->ValuesLastWrite(2, latest));
+  EXPECT_EQ(99, latest);
+
+  // A value for a key that is gone is refused, not stored.
+  ASSERT_EQ(0, store->Begin());
+  ASSERT_EQ(0, store->PutValue(12345, "v", "V", 1, "x", 1, 99, exists));
+  ASSERT_EQ(0, store->Commit());
+  EXPECT_FALSE(exists);
+
+  store.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) unlink((path + suffix).c_str());
+}
+
+}  // namespace
