@@ -64,13 +64,13 @@ long Hive::KeyLocked(KeyId id, CachedKey*& key) {
   return key->exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
-long Hive::FindLocked(const std::string& path, KeyId& id) {
+long Hive::FindLocked(KeyId parent, const std::string& path, KeyId& id) {
   if (auto it = paths_.find(path); it != paths_.end()) {
     id = it->second;
     return ERROR_SUCCESS;
   }
   CachedKey fresh;
-  if (const long error = store_->FindKey(path, fresh.row, fresh.exists)) return error;
+  if (const long error = store_->FindChild(parent, path, fresh.row, fresh.exists)) return error;
   id = fresh.exists ? fresh.row.id : 0;
   paths_.emplace(path, id);
   if (id != 0) keys_.try_emplace(id, std::move(fresh));
@@ -157,10 +157,17 @@ long Hive::OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string
   std::string full = baseKey->row.path;
   for (std::string_view level : levels) (full += '\\') += Fold(level);
   KeyId id = base;
-  if (!levels.empty()) {
-    if (const long error = FindLocked(full, id)) return error;
-    if (id == 0) return ERROR_FILE_NOT_FOUND;
+  if (auto it = paths_.find(full); !levels.empty() && it != paths_.end()) {
+    id = it->second;
+  } else {
+    // Level by level, each found below the one before.
+    std::string prefix = baseKey->row.path;
+    for (std::size_t i = 0; i < levels.size() && id != 0; ++i) {
+      (prefix += '\\') += Fold(levels[i]);
+      if (const long error = FindLocked(id, prefix, id)) return error;
+    }
   }
+  if (id == 0) return ERROR_FILE_NOT_FOUND;
   key = id;
   path = std::move(full);
   return ERROR_SUCCESS;
@@ -184,7 +191,7 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
     for (std::size_t i = 0; i < levels.size(); ++i) {
       std::string childPath = parentPath + '\\' + Fold(levels[i]);
       KeyId id = 0;
-      if (const long error = FindLocked(childPath, id)) return error;
+      if (const long error = FindLocked(parentId, childPath, id)) return error;
       if (id == 0) {
         bool parentExists = false;
         if (const long error = store_->TouchKey(parentId, now, parentExists)) return error;
@@ -276,11 +283,20 @@ long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* dat
     if (const long error = KeyLocked(id, key)) return error;
     const std::int64_t now = FileTimeNow();
     const std::string fold = Fold(name);
-    bool exists = false;
-    if (const long error =
-            store_->PutValue(id, std::string(name), fold, type, data, size, now, exists))
-      return error;
-    if (!exists) return ERROR_KEY_DELETED;
+    // Overwriting a value known to exist updates its row alone.
+    if (const long error = ValuesLocked(*key)) return error;
+    bool done = false;
+    if (key->valueIndex.count(fold) != 0) {
+      if (const long error = store_->UpdateValue(id, fold, type, data, size, now, done))
+        return error;
+    }
+    if (!done) {
+      bool exists = false;
+      if (const long error =
+              store_->PutValue(id, std::string(name), fold, type, data, size, now, exists))
+        return error;
+      if (!exists) return ERROR_KEY_DELETED;
+    }
     if (key->values) {
       const auto it = key->valueIndex.find(fold);
       ValueRow* value = nullptr;
@@ -315,10 +331,16 @@ long Hive::DeleteValue(KeyId id, std::string_view name) {
     bool exists = false;
     if (const long error = store_->TouchKey(id, now, exists)) return error;
     if (key->values) {
-      std::erase_if(*key->values, [&](const ValueRow& row) { return row.fold == fold; });
-      key->valueIndex.clear();
-      for (std::size_t i = 0; i < key->values->size(); ++i)
-        key->valueIndex.emplace((*key->values)[i].fold, i);
+      // The last value comes off in place; any other empties the cached list
+      // (renumbering it would make deleting all values quadratic).
+      const auto it = key->valueIndex.find(fold);
+      if (it != key->valueIndex.end() && it->second + 1 == key->values->size()) {
+        key->values->pop_back();
+        key->valueIndex.erase(it);
+      } else {
+        key->values.reset();
+        key->valueIndex.clear();
+      }
     }
     TouchLocked(*key, now);
     LogLocked(key->row.path, kChangeLastSet);

@@ -78,7 +78,8 @@ class Hive {
   void SyncLocked();
   void ClearLocked();
   long KeyLocked(KeyId id, CachedKey*& key);
-  long FindLocked(const std::string& path, KeyId& id);
+  // The child of `parent` at `path` (its folded path); 0 for none.
+  long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
   long ChildrenLocked(CachedKey& key);
   void TouchLocked(CachedKey& key, std::int64_t now);

@@ -13,9 +13,9 @@ CREATE TABLE IF NOT EXISTS keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER NOT NULL,
   name TEXT NOT NULL,
-  path TEXT NOT NULL UNIQUE,
+  path TEXT NOT NULL,
   mtime INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, path);
+CREATE UNIQUE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, path);
 CREATE TABLE IF NOT EXISTS vals(
   key INTEGER NOT NULL,
   fold TEXT NOT NULL,
@@ -47,6 +47,7 @@ enum StatementId {
   kInsertKey,
   kTouchKey,
   kPutValue,
+  kUpdateValue,
   kDeleteValue,
   kDeleteKeyValues,
   kDeleteKey,
@@ -54,7 +55,7 @@ enum StatementId {
 };
 
 const char* const kStatements[kStatementCount] = {
-    "SELECT id, parent, name, path, mtime FROM keys WHERE path = ?1",
+    "SELECT id, parent, name, path, mtime FROM keys WHERE parent = ?1 AND path = ?2",
     "SELECT id, parent, name, path, mtime FROM keys WHERE id = ?1",
     // Children's paths share the parent's prefix, so ordering by path orders
     // by folded name.
@@ -72,6 +73,7 @@ const char* const kStatements[kStatementCount] = {
     "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
     "mtime = excluded.mtime",
+    "UPDATE vals SET type = ?3, data = ?4, mtime = ?5 WHERE key = ?1 AND fold = ?2",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "DELETE FROM vals WHERE key = ?1",
     "DELETE FROM keys WHERE id = ?1",
@@ -236,9 +238,10 @@ long ReadKeyRow(sqlite3_stmt* statement, KeyRow& row, bool& found) {
 
 }  // namespace
 
-long Store::FindKey(const std::string& path, KeyRow& row, bool& found) {
+long Store::FindChild(KeyId parent, const std::string& path, KeyRow& row, bool& found) {
   Use use(Statement(kFindKey));
-  BindText(*use, 1, path);
+  sqlite3_bind_int64(*use, 1, parent);
+  BindText(*use, 2, path);
   return ReadKeyRow(*use, row, found);
 }
 
@@ -349,6 +352,20 @@ long Store::PutValue(KeyId key, const std::string& name, const std::string& fold
   sqlite3_bind_int64(*use, 6, mtime);
   if (const long error = Run(*use)) return error;
   keyExists = sqlite3_changes(db_) > 0;
+  return ERROR_SUCCESS;
+}
+
+long Store::UpdateValue(KeyId key, const std::string& fold, std::uint32_t type, const void* data,
+                        std::size_t size, std::int64_t mtime, bool& updated) {
+  Use use(Statement(kUpdateValue));
+  sqlite3_bind_int64(*use, 1, key);
+  BindText(*use, 2, fold);
+  sqlite3_bind_int64(*use, 3, type);
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(*use, 4, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
+  sqlite3_bind_int64(*use, 5, mtime);
+  if (const long error = Run(*use)) return error;
+  updated = sqlite3_changes(db_) > 0;
   return ERROR_SUCCESS;
 }
 

@@ -5,8 +5,9 @@
 // subkey or value is created or deleted) and its values' times, so that
 // setting a value writes one row.
 //
-// Every key row carries its full folded path ("HKCU\SOFTWARE\X"), so that a
-// path resolves with one indexed look-up. Calls return 0 or a Win32 code.
+// Every key row carries its full folded path ("HKCU\SOFTWARE\X"); keys are
+// found by parent and path, through the one index that also lists children,
+// so that deleting a key updates as few pages as possible. Calls return 0 or a Win32 code.
 #pragma once
 
 #include <sqlite3.h>
@@ -63,7 +64,7 @@ class Store {
   bool InMemory() const { return inMemory_; }
 
   // Reads. A missing key gives 0 and `found` false.
-  long FindKey(const std::string& path, KeyRow& row, bool& found);
+  long FindChild(KeyId parent, const std::string& path, KeyRow& row, bool& found);
   long ReadKey(KeyId id, KeyRow& row, bool& found);
   long ReadChildren(KeyId id, std::vector<ChildRow>& rows);  // sorted by folded name
   long ReadValues(KeyId id, std::vector<ValueRow>& rows);    // in order of creation
@@ -81,6 +82,9 @@ class Store {
   // Sets the value when the key still exists (`keyExists` false otherwise).
   long PutValue(KeyId key, const std::string& name, const std::string& fold, std::uint32_t type,
                 const void* data, std::size_t size, std::int64_t mtime, bool& keyExists);
+  // Overwrites an existing value (`updated` false when there is none).
+  long UpdateValue(KeyId key, const std::string& fold, std::uint32_t type, const void* data,
+                   std::size_t size, std::int64_t mtime, bool& updated);
   long DeleteValue(KeyId key, const std::string& fold, bool& existed);
   long DeleteKey(KeyId id);
 

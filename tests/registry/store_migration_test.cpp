@@ -25,6 +25,7 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
       PRIMARY KEY(key, fold)) WITHOUT ROWID;
     CREATE TABLE changes(seq INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL,
       kind INTEGER NOT NULL, at INTEGER NOT NULL);
+    CREATE INDEX keys_by_parent ON keys(parent, path);
     INSERT INTO keys VALUES (2, 0, 'HKEY_CURRENT_USER', 'HKCU', 7);
     INSERT INTO vals VALUES (2, 'OLD', 'Old', 4, x'2a000000', 1);
   )sql",
@@ -54,6 +55,13 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   ASSERT_EQ(0, store->PutValue(12345, "v", "V", 1, "x", 1, 99, exists));
   ASSERT_EQ(0, store->Commit());
   EXPECT_FALSE(exists);
+
+  // Keys are found by parent and path in the old layout too.
+  regkey::registry::KeyRow row;
+  bool found = false;
+  ASSERT_EQ(0, store->FindChild(0, "HKCU", row, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(2, row.id);
 
   store.reset();
   for (const char* suffix : {"", "-wal", "-shm"}) unlink((path + suffix).c_str());
