@@ -174,6 +174,35 @@ TEST_F(Tool, AddThenQueryPrintsEveryTypeAsRegDoes) {
             "\n" + full_ + "\n    d    REG_DWORD    0x1f\n\n" + full_ + "\\sub\n\n");
 }
 
+TEST_F(Tool, QueryOneValueThroughTheSubtree) {
+  Qreg({"add", key_, "/v", "x", "/d", "top"});
+  Qreg({"add", key_ + "\\a", "/v", "x", "/d", "A"});
+  Qreg({"add", key_ + "\\a\\deep", "/v", "X", "/t", "REG_DWORD", "/d", "5"});
+  Qreg({"add", key_ + "\\b", "/v", "y", "/d", "B"});
+  Qreg({"add", key_ + "\\b", "/ve", "/d", "bdef"});
+  Qreg({"add", key_ + "\\c"});
+
+  Result r = Qreg({"query", key_, "/v", "x", "/s"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "\n" + full_ + "\n    x    REG_SZ    top\n\n" + full_ +
+                       "\\a\n    x    REG_SZ    A\n\n" + full_ +
+                       "\\a\\deep\n    x    REG_DWORD    0x5\n\n"
+                       "End of search: 3 match(es) found.\n");
+  EXPECT_EQ(Qreg({"query", key_, "/ve", "/s"}).out, "\n" + full_ +
+                                                        "\\b\n    (Default)    REG_SZ    bdef\n\n"
+                                                        "End of search: 1 match(es) found.\n");
+  EXPECT_EQ(Qreg({"query", key_, "/v", "x", "/s", "/t", "REG_DWORD"}).out,
+            "\n" + full_ +
+                "\\a\\deep\n    x    REG_DWORD    0x5\n\n"
+                "End of search: 1 match(es) found.\n");
+  r = Qreg({"query", key_, "/v", "nope", "/s"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "\nEnd of search: 0 match(es) found.\n");
+  r = Qreg({"query", key_ + "\\missing", "/v", "x", "/s"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "ERROR: Cannot open " + full_ + "\\missing: " + kMissing + "\n");
+}
+
 TEST_F(Tool, FailuresSayWhatFailedAndExitOne) {
   Result r = Qreg({"query", key_ + "\\missing"});
   EXPECT_EQ(r.code, 1);
