@@ -1,4 +1,7 @@
 #include "commands/commands.h"
+
+#include <utility>
+
 #include "console/console.h"
 
 namespace qreg {
@@ -25,6 +28,15 @@ std::optional<KeyPath> CommandKey(const std::string& text) {
     return std::nullopt;
   }
   return key;
+}
+
+std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& words,
+                                          const OptionSpec& spec, size_t positional) {
+  auto options = CommandOptions(command, words, spec, positional);
+  if (!options) return std::nullopt;
+  auto path = CommandKey(options->positional[0]);
+  if (!path) return std::nullopt;
+  return KeyCommand{std::move(*options), std::move(*path)};
 }
 
 }  // namespace qreg

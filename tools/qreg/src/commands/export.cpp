@@ -10,14 +10,14 @@
 namespace qreg {
 
 int Export(const Words& words) {
-  const auto options = CommandOptions("EXPORT", words, {{"y"}, {}}, 2);
-  if (!options) return kFailure;
-  const auto path = CommandKey(options->positional[0]);
-  if (!path) return kFailure;
-  if (!path->machine.empty()) return FailText("Cannot export a key of another machine.");
-  const std::string file = options->positional[1];
+  const auto command = ParseKeyCommand("EXPORT", words, {{"y"}, {}}, 2);
+  if (!command) return kFailure;
+  const Options& options = command->options;
+  const KeyPath& path = command->path;
+  if (!path.machine.empty()) return FailText("Cannot export a key of another machine.");
+  const std::string file = options.positional[1];
   std::error_code ec;
-  if (std::filesystem::exists(file, ec) && !options->Has("y")) {
+  if (std::filesystem::exists(file, ec) && !options.Has("y")) {
     switch (Ask("File " + file + " exists, overwrite")) {
       case Answer::kYes:
         break;
@@ -34,7 +34,7 @@ int Export(const Words& words) {
   std::string where;
   {
     Progress progress("Exported", 0);
-    if (!ReadTree(*path, true, sections, error, where, &progress))
+    if (!ReadTree(path, true, sections, error, where, &progress))
       return Fail("Cannot read " + where, error);
   }
   const std::string text = WriteRegFile(sections);

@@ -77,27 +77,27 @@ bool SearchTree(const KeyPath& path, const std::string& name, const std::optiona
 }  // namespace
 
 int Query(const Words& words) {
-  const auto options = CommandOptions("QUERY", words, {{"ve", "s"}, {"v", "t"}}, 1);
-  if (!options) return kFailure;
-  const auto path = CommandKey(options->positional[0]);
-  if (!path) return kFailure;
-  if (options->Has("v") && options->Has("ve"))
+  const auto command = ParseKeyCommand("QUERY", words, {{"ve", "s"}, {"v", "t"}}, 1);
+  if (!command) return kFailure;
+  const Options& options = command->options;
+  const KeyPath& path = command->path;
+  if (options.Has("v") && options.Has("ve"))
     return FailText("Invalid syntax: /v and /ve together.");
   std::optional<DWORD> type;
-  if (const std::string* t = options->Get("t")) {
+  if (const std::string* t = options.Get("t")) {
     type = ParseTypeName(*t);
     if (!type) return FailText("Invalid syntax: unknown type " + *t + ".");
   }
-  RegistryKey key(*path, false);
-  if (!key.Open()) return Fail("Cannot open " + path->FullName(), key.Error());
-  if (options->Has("v") || options->Has("ve")) {
-    const std::string name = options->Has("v") ? *options->Get("v") : std::string();
-    if (options->Has("s")) {
+  RegistryKey key(path, false);
+  if (!key.Open()) return Fail("Cannot open " + path.FullName(), key.Error());
+  if (options.Has("v") || options.Has("ve")) {
+    const std::string name = options.Has("v") ? *options.Get("v") : std::string();
+    if (options.Has("s")) {
       std::printf("\n");
       size_t matches = 0;
       LONG error = 0;
       std::string where;
-      if (!SearchTree(*path, name, type, matches, error, where))
+      if (!SearchTree(path, name, type, matches, error, where))
         return Fail("Cannot read " + where, error);
       std::printf("End of search: %s match(es) found.\n", std::to_string(matches).c_str());
       return kSuccess;
@@ -118,17 +118,17 @@ int Query(const Words& words) {
     return kSuccess;
   }
   std::printf("\n");
-  if (options->Has("s")) {
+  if (options.Has("s")) {
     LONG error = 0;
     std::string where;
-    if (!PrintTree(*path, type, true, error, where)) return Fail("Cannot read " + where, error);
+    if (!PrintTree(path, type, true, error, where)) return Fail("Cannot read " + where, error);
     return kSuccess;
   }
   std::vector<std::string> children;
   if (!PrintValues(key, type, false) || !key.SubKeys(children))
     return Fail("Cannot read " + key.FullName(), key.Error());
   for (const std::string& child : children)
-    std::printf("%s\n", path->Child(child).FullName().c_str());
+    std::printf("%s\n", path.Child(child).FullName().c_str());
   return kSuccess;
 }
 
