@@ -33,16 +33,11 @@ int Add(const Words& words) {
   if (valueGiven && !options.Has("f")) {
     Value existing;
     if (key.Read(value.name, existing)) {
-      switch (Ask("Value " + shown + " exists, overwrite")) {
-        case Answer::kYes:
-          break;
-        case Answer::kNo:
-          std::printf("The operation was canceled by the user.\n");
-          return kSuccess;
-        case Answer::kNotTerminal:
-          return FailText("Value " + shown + " of " + path.FullName() +
-                          " exists; input is not a terminal, so give /f to overwrite it.");
-      }
+      if (const auto stop = Confirm("Value " + shown + " exists, overwrite",
+                                    "Value " + shown + " of " + path.FullName() +
+                                        " exists; input is not a terminal, so give /f to "
+                                        "overwrite it."))
+        return *stop;
     } else if (key.Error() != ERROR_FILE_NOT_FOUND) {
       return Fail("Cannot read value " + shown + " of " + path.FullName(), key.Error());
     }

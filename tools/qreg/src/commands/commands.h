@@ -36,4 +36,9 @@ struct KeyCommand {
 std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& words,
                                           const OptionSpec& spec, size_t positional);
 
+// Asks QUESTION(Yes/No)? before a change: nullopt to go on; otherwise the exit
+// code, after "The operation was canceled by the user." for No, or after the
+// failure notTerminal when there is no terminal to ask.
+std::optional<int> Confirm(const std::string& question, const std::string& notTerminal);
+
 }  // namespace qreg

@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "console/console.h"
@@ -37,6 +38,19 @@ std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& word
   auto path = CommandKey(options->positional[0]);
   if (!path) return std::nullopt;
   return KeyCommand{std::move(*options), std::move(*path)};
+}
+
+std::optional<int> Confirm(const std::string& question, const std::string& notTerminal) {
+  switch (Ask(question)) {
+    case Answer::kYes:
+      return std::nullopt;
+    case Answer::kNo:
+      std::printf("The operation was canceled by the user.\n");
+      return kSuccess;
+    case Answer::kNotTerminal:
+      break;
+  }
+  return FailText(notTerminal);
 }
 
 }  // namespace qreg

@@ -23,16 +23,10 @@ int Delete(const Words& words) {
                                  : options.Has("va")
                                      ? "Delete all values under the registry key " + full + " "
                                      : "Permanently delete the registry key " + full + " ";
-    switch (Ask(question)) {
-      case Answer::kYes:
-        break;
-      case Answer::kNo:
-        std::printf("The operation was canceled by the user.\n");
-        return kSuccess;
-      case Answer::kNotTerminal:
-        return FailText("Not deleted (" + full +
-                        "): input is not a terminal, so give /f to delete without asking.");
-    }
+    if (const auto stop = Confirm(question, "Not deleted (" + full +
+                                                "): input is not a terminal, so give /f to "
+                                                "delete without asking."))
+      return *stop;
   }
   if (oneValue) {
     if (!key.Remove(name)) return Fail("Cannot delete value " + shown + " of " + full, key.Error());

@@ -18,16 +18,10 @@ int Export(const Words& words) {
   const std::string file = options.positional[1];
   std::error_code ec;
   if (std::filesystem::exists(file, ec) && !options.Has("y")) {
-    switch (Ask("File " + file + " exists, overwrite")) {
-      case Answer::kYes:
-        break;
-      case Answer::kNo:
-        std::printf("The operation was canceled by the user.\n");
-        return kSuccess;
-      case Answer::kNotTerminal:
-        return FailText("File " + file +
-                        " exists; input is not a terminal, so give /y to overwrite it.");
-    }
+    if (const auto stop = Confirm(
+            "File " + file + " exists, overwrite",
+            "File " + file + " exists; input is not a terminal, so give /y to overwrite it."))
+      return *stop;
   }
   std::vector<RegSection> sections;
   LONG error = 0;
