@@ -174,6 +174,35 @@ TEST_F(Tool, AddThenQueryPrintsEveryTypeAsRegDoes) {
             "\n" + full_ + "\n    d    REG_DWORD    0x1f\n\n" + full_ + "\\sub\n\n");
 }
 
+TEST_F(Tool, QueryOneValueThroughTheSubtree) {
+  Qreg({"add", key_, "/v", "x", "/d", "top"});
+  Qreg({"add", key_ + "\\a", "/v", "x", "/d", "A"});
+  Qreg({"add", key_ + "\\a\\deep", "/v", "X", "/t", "REG_DWORD", "/d", "5"});
+  Qreg({"add", key_ + "\\b", "/v", "y", "/d", "B"});
+  Qreg({"add", key_ + "\\b", "/ve", "/d", "bdef"});
+  Qreg({"add", key_ + "\\c"});
+
+  Result r = Qreg({"query", key_, "/v", "x", "/s"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "\n" + full_ + "\n    x    REG_SZ    top\n\n" + full_ +
+                       "\\a\n    x    REG_SZ    A\n\n" + full_ +
+                       "\\a\\deep\n    x    REG_DWORD    0x5\n\n"
+                       "End of search: 3 match(es) found.\n");
+  EXPECT_EQ(Qreg({"query", key_, "/ve", "/s"}).out, "\n" + full_ +
+                                                        "\\b\n    (Default)    REG_SZ    bdef\n\n"
+                                                        "End of search: 1 match(es) found.\n");
+  EXPECT_EQ(Qreg({"query", key_, "/v", "x", "/s", "/t", "REG_DWORD"}).out,
+            "\n" + full_ +
+                "\\a\\deep\n    x    REG_DWORD    0x5\n\n"
+                "End of search: 1 match(es) found.\n");
+  r = Qreg({"query", key_, "/v", "nope", "/s"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "\nEnd of search: 0 match(es) found.\n");
+  r = Qreg({"query", key_ + "\\missing", "/v", "x", "/s"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "ERROR: Cannot open " + full_ + "\\missing: " + kMissing + "\n");
+}
+
 TEST_F(Tool, FailuresSayWhatFailedAndExitOne) {
   Result r = Qreg({"query", key_ + "\\missing"});
   EXPECT_EQ(r.code, 1);
@@ -263,6 +292,47 @@ TEST_F(Tool, ExportImportRoundTripsAndBadFilesChangeNothing) {
   EXPECT_EQ(Qreg({"import", file_}).code, 0);
   EXPECT_EQ(Qreg({"query", key_ + "\\k\\deeper"}).code, 1);
   EXPECT_EQ(Qreg({"query", key_ + "\\k", "/v", "b"}).code, 1);
+}
+
+TEST_F(Tool, ImportFailingMidwayUndoesWhatItChanged) {
+  Qreg({"add", key_ + "\\keep", "/v", "s", "/d", "old"});
+  Qreg({"add", key_ + "\\keep", "/v", "d", "/t", "REG_DWORD", "/d", "7"});
+  Qreg({"add", key_ + "\\keep", "/v", "gone", "/t", "REG_BINARY", "/d", "00ff10"});
+  Qreg({"add", key_ + "\\tree\\sub", "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
+  Qreg({"add", key_ + "\\tree\\sub", "/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%x%"});
+  Qreg({"add", key_ + "\\tree\\sub", "/v", "n", "/t", "REG_NONE"});
+  Qreg({"add", key_ + "\\tree\\sub\\empty"});
+  const std::string before = Qreg({"query", key_, "/s"}).out;
+  ASSERT_EQ(Qreg({"export", key_, file_}).code, 0);
+  const std::string exported = FileText(file_);
+
+  // A write the registry refuses, after changes of every kind. Wine and
+  // Windows take any value size but refuse a lasting key below the volatile
+  // HKLM\HARDWARE (or deny access to it); the embedded registry refuses a
+  // value above 16 MiB.
+#ifdef _WIN32
+  const std::string refused =
+      "[HKEY_LOCAL_MACHINE\\HARDWARE\\" + scratch_.path() + "]\r\n\"x\"=\"1\"\r\n";
+  const std::string failure = "ERROR: Cannot create HKEY_LOCAL_MACHINE\\HARDWARE\\";
+#else
+  const std::string refused =
+      "[" + full_ + "\\keep]\r\n\"big\"=\"" + std::string(16u << 20, 'a') + "\"\r\n";
+  const std::string failure = "ERROR: Cannot write value big of " + full_ + "\\keep";
+#endif
+  WriteFile(file_, "REGEDIT4\r\n\r\n[" + full_ + "\\keep]\r\n\"s\"=\"new\"\r\n\"d\"=dword:9\r\n" +
+                       "\"added\"=\"x\"\r\n\"gone\"=-\r\n@=\"default\"\r\n[-" + full_ +
+                       "\\tree]\r\n[" + full_ + "\\fresh\\child]\r\n\"c\"=\"1\"\r\n[" + full_ +
+                       "\\tree]\r\n\"again\"=\"1\"\r\n" + refused);
+  const Result r = Qreg({"import", file_});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.out.starts_with(failure)) << r.out;
+  EXPECT_NE(r.out.find("the import was undone: "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+
+  EXPECT_EQ(Qreg({"query", key_, "/s"}).out, before);
+  EXPECT_EQ(Qreg({"query", key_ + "\\fresh"}).code, 1);
+  EXPECT_EQ(Qreg({"export", key_, file_, "/y"}).code, 0);
+  EXPECT_EQ(FileText(file_), exported);
 }
 
 TEST_F(Tool, WatchTimesOutWithoutAChange) {

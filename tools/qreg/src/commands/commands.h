@@ -27,4 +27,18 @@ std::optional<Options> CommandOptions(const char* command, const Words& words,
 // A key name below a root, or an "Invalid key name" failure.
 std::optional<KeyPath> CommandKey(const std::string& text);
 
+// A command whose first argument names a key: its options and that key, or
+// one of the failures above.
+struct KeyCommand {
+  Options options;
+  KeyPath path;
+};
+std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& words,
+                                          const OptionSpec& spec, size_t positional);
+
+// Asks QUESTION(Yes/No)? before a change: nullopt to go on; otherwise the exit
+// code, after "The operation was canceled by the user." for No, or after the
+// failure notTerminal when there is no terminal to ask.
+std::optional<int> Confirm(const std::string& question, const std::string& notTerminal);
+
 }  // namespace qreg

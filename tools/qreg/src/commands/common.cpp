@@ -1,4 +1,8 @@
 #include "commands/commands.h"
+
+#include <cstdio>
+#include <utility>
+
 #include "console/console.h"
 
 namespace qreg {
@@ -25,6 +29,28 @@ std::optional<KeyPath> CommandKey(const std::string& text) {
     return std::nullopt;
   }
   return key;
+}
+
+std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& words,
+                                          const OptionSpec& spec, size_t positional) {
+  auto options = CommandOptions(command, words, spec, positional);
+  if (!options) return std::nullopt;
+  auto path = CommandKey(options->positional[0]);
+  if (!path) return std::nullopt;
+  return KeyCommand{std::move(*options), std::move(*path)};
+}
+
+std::optional<int> Confirm(const std::string& question, const std::string& notTerminal) {
+  switch (Ask(question)) {
+    case Answer::kYes:
+      return std::nullopt;
+    case Answer::kNo:
+      std::printf("The operation was canceled by the user.\n");
+      return kSuccess;
+    case Answer::kNotTerminal:
+      break;
+  }
+  return FailText(notTerminal);
 }
 
 }  // namespace qreg

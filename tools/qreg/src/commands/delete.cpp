@@ -5,38 +5,32 @@
 namespace qreg {
 
 int Delete(const Words& words) {
-  const auto options = CommandOptions("DELETE", words, {{"ve", "va", "f"}, {"v"}}, 1);
-  if (!options) return kFailure;
-  const auto path = CommandKey(options->positional[0]);
-  if (!path) return kFailure;
-  if (options->Has("v") + options->Has("ve") + options->Has("va") > 1)
+  const auto command = ParseKeyCommand("DELETE", words, {{"ve", "va", "f"}, {"v"}}, 1);
+  if (!command) return kFailure;
+  const Options& options = command->options;
+  const KeyPath& path = command->path;
+  if (options.Has("v") + options.Has("ve") + options.Has("va") > 1)
     return FailText("Invalid syntax: give one of /v, /ve and /va.");
-  const std::string full = path->FullName();
-  const std::string name = options->Has("v") ? *options->Get("v") : std::string();
+  const std::string full = path.FullName();
+  const std::string name = options.Has("v") ? *options.Get("v") : std::string();
   const std::string shown = name.empty() ? "(Default)" : name;
-  RegistryKey key(*path, false);
+  RegistryKey key(path, false);
   if (!key.Open()) return Fail("Cannot open " + full, key.Error());
 
-  const bool oneValue = options->Has("v") || options->Has("ve");
-  if (!options->Has("f")) {
+  const bool oneValue = options.Has("v") || options.Has("ve");
+  if (!options.Has("f")) {
     const std::string question = oneValue ? "Delete the registry value " + shown + " "
-                                 : options->Has("va")
+                                 : options.Has("va")
                                      ? "Delete all values under the registry key " + full + " "
                                      : "Permanently delete the registry key " + full + " ";
-    switch (Ask(question)) {
-      case Answer::kYes:
-        break;
-      case Answer::kNo:
-        std::printf("The operation was canceled by the user.\n");
-        return kSuccess;
-      case Answer::kNotTerminal:
-        return FailText("Not deleted (" + full +
-                        "): input is not a terminal, so give /f to delete without asking.");
-    }
+    if (const auto stop = Confirm(question, "Not deleted (" + full +
+                                                "): input is not a terminal, so give /f to "
+                                                "delete without asking."))
+      return *stop;
   }
   if (oneValue) {
     if (!key.Remove(name)) return Fail("Cannot delete value " + shown + " of " + full, key.Error());
-  } else if (options->Has("va")) {
+  } else if (options.Has("va")) {
     if (!key.RemoveAllValues()) return Fail("Cannot delete the values of " + full, key.Error());
   } else if (!key.RemoveTree()) {
     return Fail("Cannot delete " + full, key.Error());

@@ -10,31 +10,25 @@
 namespace qreg {
 
 int Export(const Words& words) {
-  const auto options = CommandOptions("EXPORT", words, {{"y"}, {}}, 2);
-  if (!options) return kFailure;
-  const auto path = CommandKey(options->positional[0]);
-  if (!path) return kFailure;
-  if (!path->machine.empty()) return FailText("Cannot export a key of another machine.");
-  const std::string file = options->positional[1];
+  const auto command = ParseKeyCommand("EXPORT", words, {{"y"}, {}}, 2);
+  if (!command) return kFailure;
+  const Options& options = command->options;
+  const KeyPath& path = command->path;
+  if (!path.machine.empty()) return FailText("Cannot export a key of another machine.");
+  const std::string file = options.positional[1];
   std::error_code ec;
-  if (std::filesystem::exists(file, ec) && !options->Has("y")) {
-    switch (Ask("File " + file + " exists, overwrite")) {
-      case Answer::kYes:
-        break;
-      case Answer::kNo:
-        std::printf("The operation was canceled by the user.\n");
-        return kSuccess;
-      case Answer::kNotTerminal:
-        return FailText("File " + file +
-                        " exists; input is not a terminal, so give /y to overwrite it.");
-    }
+  if (std::filesystem::exists(file, ec) && !options.Has("y")) {
+    if (const auto stop = Confirm(
+            "File " + file + " exists, overwrite",
+            "File " + file + " exists; input is not a terminal, so give /y to overwrite it."))
+      return *stop;
   }
   std::vector<RegSection> sections;
   LONG error = 0;
   std::string where;
   {
     Progress progress("Exported", 0);
-    if (!ReadTree(*path, true, sections, error, where, &progress))
+    if (!ReadTree(path, true, sections, error, where, &progress))
       return Fail("Cannot read " + where, error);
   }
   const std::string text = WriteRegFile(sections);

@@ -29,32 +29,32 @@ std::string Now() {
 }  // namespace
 
 int Watch(const Words& words) {
-  const auto options = CommandOptions("WATCH", words, {{"s"}, {"t"}}, 1);
-  if (!options) return kFailure;
-  const auto path = CommandKey(options->positional[0]);
-  if (!path) return kFailure;
+  const auto command = ParseKeyCommand("WATCH", words, {{"s"}, {"t"}}, 1);
+  if (!command) return kFailure;
+  const Options& options = command->options;
+  const KeyPath& path = command->path;
   DWORD timeout = INFINITE;
-  if (const std::string* t = options->Get("t")) {
+  if (const std::string* t = options.Get("t")) {
     char* end = nullptr;
     const unsigned long long ms = std::strtoull(t->c_str(), &end, 10);
     if (t->empty() || *end != '\0' || ms >= INFINITE)
       return FailText("Invalid syntax: /t takes milliseconds, not " + *t + ".");
     timeout = static_cast<DWORD>(ms);
   }
-  RegistryKey key(*path, false);
-  if (!key.Open()) return Fail("Cannot open " + path->FullName(), key.Error());
-  std::fprintf(stderr, "Watching %s%s; Ctrl+C stops.\n", path->FullName().c_str(),
-               options->Has("s") ? " and its subkeys" : "");
+  RegistryKey key(path, false);
+  if (!key.Open()) return Fail("Cannot open " + path.FullName(), key.Error());
+  std::fprintf(stderr, "Watching %s%s; Ctrl+C stops.\n", path.FullName().c_str(),
+               options.Has("s") ? " and its subkeys" : "");
   while (true) {
-    if (key.WaitForChange(timeout, options->Has("s"))) {
-      std::printf("%s  %s changed\n", Now().c_str(), path->FullName().c_str());
+    if (key.WaitForChange(timeout, options.Has("s"))) {
+      std::printf("%s  %s changed\n", Now().c_str(), path.FullName().c_str());
       std::fflush(stdout);
       continue;
     }
     if (key.Error() == ERROR_TIMEOUT)
-      return Fail("No change under " + path->FullName() + " within " + *options->Get("t") + " ms",
+      return Fail("No change under " + path.FullName() + " within " + *options.Get("t") + " ms",
                   ERROR_TIMEOUT);
-    return Fail("Cannot watch " + path->FullName(), key.Error());
+    return Fail("Cannot watch " + path.FullName(), key.Error());
   }
 }
 
