@@ -65,8 +65,11 @@ std::uint64_t ChangeCounter::BeginWrite() {
   return odd;
 }
 
-void ChangeCounter::EndWrite(std::uint64_t begun) {
-  std::atomic_ref<std::uint64_t>(*word_).store(begun + 1, std::memory_order_release);
+bool ChangeCounter::EndWrite(std::uint64_t begun) {
+  // A later writer may have moved the counter since this one committed; its
+  // value is newer and stays.
+  return std::atomic_ref<std::uint64_t>(*word_).compare_exchange_strong(
+      begun, begun + 1, std::memory_order_release, std::memory_order_relaxed);
 }
 
 }  // namespace regkey::registry

@@ -23,7 +23,8 @@ class ChangeCounter {
   std::uint64_t Load() const;
   // Call while holding the store's write lock: returns the odd value stored.
   std::uint64_t BeginWrite();
-  void EndWrite(std::uint64_t begun);
+  // False when another writer moved the counter meanwhile.
+  bool EndWrite(std::uint64_t begun);
   // The shared memory after the counter that holds the change log; null
   // when the counter is not shared.
   void* LogArea() const;

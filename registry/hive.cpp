@@ -141,8 +141,9 @@ long Hive::WriteLocked(Change change) {
   } else if (!pending_.empty()) {
     log_.Publish(pending_.back().seq);
   }
-  counter_.EndWrite(begun);
-  stamp_ = begun + 1;
+  // When another commit came in between, the cache may lack it: odd means
+  // "refill at the next call".
+  stamp_ = counter_.EndWrite(begun) ? begun + 1 : 1;
   notifications_.Raise(pending_);
   return error;
 }

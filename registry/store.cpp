@@ -5,6 +5,9 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <chrono>
+#include <thread>
+
 namespace regkey::registry {
 namespace {
 
@@ -119,7 +122,7 @@ long CreateFileForOwner(const std::string& path) {
     return ERROR_SUCCESS;
   }
   if (errno == EACCES || errno == EPERM) return ERROR_ACCESS_DENIED;
-  // A file that exists but is not writable is opened read-only by SQLite.
+  // A file on a read-only file system is opened read-only by SQLite.
   return ::access(path.c_str(), R_OK) == 0 ? ERROR_SUCCESS : ERROR_CANTOPEN;
 }
 
@@ -175,9 +178,7 @@ long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
   const char* const setup = opened->inMemory_
                                 ? "PRAGMA foreign_keys = OFF;"
                                 : "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;";
-  rc = sqlite3_exec(opened->db_, setup, nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_exec(opened->db_, kSchema, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  if (const long error = opened->Setup(setup)) return error;
   if (const long error = opened->Migrate()) return error;
   if (const long error = opened->Prepare()) return error;
   store = std::move(opened);
@@ -187,6 +188,24 @@ long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
 Store::~Store() {
   for (sqlite3_stmt* statement : statements_) sqlite3_finalize(statement);
   sqlite3_close(db_);
+}
+
+// Switching to WAL and the first schema write can meet another process
+// doing the same, where SQLite answers busy at once rather than waiting (a
+// reader that would upgrade); those are retried until the busy time-out.
+long Store::Setup(const char* pragmas) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    int rc = sqlite3_exec(db_, pragmas, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return ERROR_SUCCESS;
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    const bool busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return ErrorFromSqlite(rc);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 // Stores made before values carried their own times get the column.

@@ -91,6 +91,7 @@ class Store {
  private:
   Store() = default;
   long Prepare();
+  long Setup(const char* pragmas);
   long Migrate();
   sqlite3_stmt* Statement(int which);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #ifndef _WIN32
@@ -260,19 +261,32 @@ TEST_F(TreeFixture, NotifyChangeRefusesOpenRemoteKeys) {
 }
 
 #ifndef _WIN32
+// The other process of the test below: started afresh (a forked copy would
+// share this process's store connection and locks), it sets a value under
+// the key it is given.
+TEST(OtherProcess, SetsAValueUnderTheKeyItIsGiven) {
+  const char* path = std::getenv("REGKEY_TEST_CHILD_KEY");
+  if (path == nullptr) GTEST_SKIP() << "runs only as the writer that another test starts";
+  usleep(200 * 1000);
+  HKEY raw = nullptr;
+  LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &raw);
+  const BYTE byte = 1;
+  if (result == ERROR_SUCCESS) result = RegSetValueExA(raw, "fromChild", 0, REG_BINARY, &byte, 1);
+  if (raw != nullptr) RegCloseKey(raw);
+  ASSERT_EQ(ERROR_SUCCESS, result);
+}
+
 // A change that another process makes under the key wakes the wait.
 TEST_F(TreeFixture, WaitForChangeWokenByAnotherProcess) {
   ASSERT_TRUE(key.Open());
+  ASSERT_EQ(scratch.root(), HKEY_CURRENT_USER);
+  const std::string path = scratch.path();
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    usleep(200 * 1000);
-    HKEY raw = nullptr;
-    LONG result = RegOpenKeyExA(scratch.root(), scratch.path().c_str(), 0, KEY_ALL_ACCESS, &raw);
-    const BYTE byte = 1;
-    if (result == ERROR_SUCCESS) result = RegSetValueExA(raw, "fromChild", 0, REG_BINARY, &byte, 1);
-    if (raw != nullptr) RegCloseKey(raw);
-    _exit(result == ERROR_SUCCESS ? 0 : 1);
+    setenv("REGKEY_TEST_CHILD_KEY", path.c_str(), 1);
+    execl("/proc/self/exe", "other-process", "--gtest_filter=OtherProcess.*", nullptr);
+    _exit(127);
   }
   EXPECT_TRUE(key.WaitForChange(10000, qorCRegKey::filterDefault, true, true));
   EXPECT_EQ(key.m_lError, 0);
