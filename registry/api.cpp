@@ -238,7 +238,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     if (const long error = ResolveWith(hKey, KEY_ENUMERATE_SUB_KEYS, key)) return error;
     DWORD length = 0;
     std::int64_t lastWrite = 0;
-    const long error = key.hive->EnumKey(key.key, dwIndex, lpName, *lpcchName, length, &lastWrite);
+    const long error = key.hive->EnumKey(key.key, dwIndex, lpName, *lpcchName, length,
+                                         lpftLastWriteTime != nullptr ? &lastWrite : nullptr);
     if (error) return error;
     *lpcchName = length;
     if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = '\0';

@@ -95,6 +95,7 @@ long Hive::ChildrenLocked(CachedKey& key) {
   for (const ChildRow& row : rows)
     key.maxChildLength = std::max(key.maxChildLength, static_cast<DWORD>(row.name.size()));
   key.children = std::move(rows);
+  key.childTimesFinal = false;
   return ERROR_SUCCESS;
 }
 
@@ -391,15 +392,13 @@ long Hive::EnumKey(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& len
   if (const long error = KeyLocked(id, key)) return error;
   if (const long error = ChildrenLocked(*key)) return error;
   if (index >= key->children->size()) return ERROR_NO_MORE_ITEMS;
-  ChildRow& child = (*key->children)[index];
+  if (lastWrite != nullptr && !key->childTimesFinal) {
+    if (const long error = store_->AddValueTimes(key->row.id, *key->children)) return error;
+    key->childTimesFinal = true;
+  }
+  const ChildRow& child = (*key->children)[index];
   if (const long error = CopyName(child.name, name, capacity, length)) return error;
   if (lastWrite != nullptr) {
-    if (!child.timeFinal) {
-      std::int64_t valuesTime = 0;
-      if (const long error = store_->ValuesLastWrite(child.id, valuesTime)) return error;
-      child.mtime = std::max(child.mtime, valuesTime);
-      child.timeFinal = true;
-    }
     *lastWrite = child.mtime;
   }
   return ERROR_SUCCESS;

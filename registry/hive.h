@@ -71,6 +71,7 @@ class Hive {
     std::unordered_map<std::string, std::size_t> valueIndex;  // folded name -> position
     std::optional<std::vector<ChildRow>> children;            // sorted by folded name
     DWORD maxChildLength = 0;
+    bool childTimesFinal = false;  // children's times include their values' times
   };
 
   Hive(std::unique_ptr<Store> store, const std::string& path);

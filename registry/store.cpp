@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -65,7 +66,8 @@ const char* const kStatements[kStatementCount] = {
     "SELECT id, name, path, mtime FROM keys WHERE parent = ?1 ORDER BY path",
     "SELECT name, fold, type, data, mtime FROM vals WHERE key = ?1 ORDER BY seq",
     "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
-    "SELECT COALESCE(MAX(mtime), 0) FROM vals WHERE key = ?1",
+    "SELECT k.path, MAX(v.mtime) FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
+    "GROUP BY k.id",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -312,13 +314,20 @@ long Store::HasChildren(KeyId id, bool& any) {
   return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-long Store::ValuesLastWrite(KeyId id, std::int64_t& mtime) {
+long Store::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   Use use(Statement(kValuesLastWrite));
   sqlite3_bind_int64(*use, 1, id);
-  const int rc = sqlite3_step(*use);
-  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
-  mtime = sqlite3_column_int64(*use, 0);
-  return ERROR_SUCCESS;
+  int rc;
+  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
+    const std::string path = ColumnText(*use, 0);
+    const std::string fold = path.substr(path.rfind('\\') + 1);
+    const std::int64_t mtime = sqlite3_column_int64(*use, 1);
+    const auto it =
+        std::lower_bound(children.begin(), children.end(), fold,
+                         [](const ChildRow& row, const std::string& f) { return row.fold < f; });
+    if (it != children.end() && it->fold == fold) it->mtime = std::max(it->mtime, mtime);
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
 long Store::Begin() {

@@ -42,7 +42,6 @@ struct ChildRow {
   std::string name;
   std::string fold;
   std::int64_t mtime = 0;  // the row's time
-  bool timeFinal = false;  // `mtime` includes the values' times
 };
 
 struct ValueRow {
@@ -69,8 +68,8 @@ class Store {
   long ReadChildren(KeyId id, std::vector<ChildRow>& rows);  // sorted by folded name
   long ReadValues(KeyId id, std::vector<ValueRow>& rows);    // in order of creation
   long HasChildren(KeyId id, bool& any);
-  // The latest time among the key's values (0 when it has none).
-  long ValuesLastWrite(KeyId id, std::int64_t& mtime);
+  // Moves each child's time up to the latest of its values' times.
+  long AddValueTimes(KeyId id, std::vector<ChildRow>& children);
 
   // Writes, between Begin and Commit (or Rollback).
   long Begin();

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "registry/store.h"
@@ -46,9 +47,15 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   ASSERT_EQ(0, store->PutValue(2, "New", "NEW", 1, "x", 1, 99, exists));
   ASSERT_EQ(0, store->Commit());
   EXPECT_TRUE(exists);
-  std::int64_t latest = 0;
-  ASSERT_EQ(0, store->ValuesLastWrite(2, latest));
-  EXPECT_EQ(99, latest);
+  // The key's listed time is its latest value's.
+  std::vector<regkey::registry::ChildRow> roots;
+  ASSERT_EQ(0, store->ReadChildren(0, roots));
+  const auto user =
+      std::find_if(roots.begin(), roots.end(), [](const auto& r) { return r.id == 2; });
+  ASSERT_NE(roots.end(), user);
+  EXPECT_EQ(7, user->mtime);
+  ASSERT_EQ(0, store->AddValueTimes(0, roots));
+  EXPECT_EQ(99, user->mtime);
 
   // A value for a key that is gone is refused, not stored.
   ASSERT_EQ(0, store->Begin());

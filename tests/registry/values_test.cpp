@@ -2,8 +2,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/scratch_key.h"
@@ -87,6 +90,53 @@ TEST_F(Values, EnumeratesEveryValueOnceThenNoMoreItems) {
   DWORD tiny = 1;
   EXPECT_EQ(ERROR_MORE_DATA,
             RegEnumValueA(key_, 1, name, &tiny, nullptr, nullptr, nullptr, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+std::int64_t Ticks(const FILETIME& time) {
+  return (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::int64_t InfoTime(HKEY key) {
+  FILETIME time{};
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, &time));
+  return Ticks(time);
+}
+
+// Setting, overwriting and deleting a value move the key's last write time,
+// as its own query and its parent's listing report it.
+TEST_F(Values, LastWriteTimeFollowsValueChanges) {
+  HKEY child = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key_, "child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                           &child, nullptr));
+  const auto listed = [&] {
+    char name[16];
+    DWORD length = sizeof name;
+    FILETIME time{};
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegEnumKeyExA(key_, 0, name, &length, nullptr, nullptr, nullptr, &time));
+    return Ticks(time);
+  };
+  std::int64_t last = InfoTime(child);
+  EXPECT_NE(0, last);
+  EXPECT_EQ(last, listed());
+  const BYTE byte = 1;
+  for (int round = 0; round < 2; ++round) {  // a new value, then an overwrite
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(child, "v", 0, REG_BINARY, &byte, 1));
+    EXPECT_GT(InfoTime(child), last);
+    last = InfoTime(child);
+    EXPECT_EQ(last, listed());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(child, "v"));
+  EXPECT_GT(InfoTime(child), last);
+  EXPECT_EQ(InfoTime(child), listed());
+  RegCloseKey(child);
 }
 
 }  // namespace
