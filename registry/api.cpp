@@ -117,7 +117,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
 LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                             const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
   return Guard([&]() -> LONG {
-    if (phkResult == nullptr || lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+    if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     OpenKey base;
     if (const long error = Resolve(hKey, base)) return error;
@@ -125,8 +125,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     std::string path;
     bool created = false;
     const bool mayCreate = (base.access & KEY_CREATE_SUB_KEY) != 0;
-    if (const long error =
-            base.hive->CreateKey(base.key, lpSubKey, mayCreate, opened.key, path, created))
+    if (const long error = base.hive->CreateKey(base.key, NameOrEmpty(lpSubKey), mayCreate,
+                                                opened.key, path, created))
       return error;
     opened.hive = std::move(base.hive);
     opened.access = MapAccess(samDesired);

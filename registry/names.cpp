@@ -2,23 +2,24 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace regkey::registry {
 
+// A path relative to a key may not start with a backslash; doubled and
+// trailing backslashes separate no further level (as Windows and Wine parse).
 long SplitPath(std::string_view path, std::vector<std::string_view>& levels) {
   levels.clear();
-  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  if (path.empty()) return ERROR_SUCCESS;
+  if (!path.empty() && path.front() == '\\') return ERROR_BAD_PATHNAME;
   std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = path.find('\\', start);
-    const std::string_view level =
-        path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    if (level.empty()) return ERROR_BAD_PATHNAME;
+  while (start < path.size()) {
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    const std::string_view level = path.substr(start, end - start);
     if (level.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-    levels.push_back(level);
-    if (end == std::string_view::npos) return ERROR_SUCCESS;
+    if (!level.empty()) levels.push_back(level);
     start = end + 1;
   }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace regkey::registry

@@ -33,6 +33,66 @@ TEST(Keys, CreateMakesEveryLevelAndReportsTheLast) {
             RegOpenKeyExA(HKEY_CURRENT_USER, (scratch / "missing").c_str(), 0, KEY_READ, &opened));
 }
 
+// How a path below a key is parsed, and the name limits.
+TEST(Keys, PathsAndNameLimits) {
+  ScratchKey scratch("paths");
+  HKEY base = Create(scratch.path());
+  HKEY key = nullptr;
+  const auto create = [&](const char* name) {
+    const LONG result =
+        RegCreateKeyExA(base, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (key != nullptr) RegCloseKey(key);
+    key = nullptr;
+    return result;
+  };
+  const auto open = [&](const char* name) {
+    const LONG result = RegOpenKeyExA(base, name, 0, KEY_READ, &key);
+    if (key != nullptr) RegCloseKey(key);
+    key = nullptr;
+    return result;
+  };
+  EXPECT_EQ(ERROR_BAD_PATHNAME, create("\\lead"));
+  EXPECT_EQ(ERROR_BAD_PATHNAME, open("\\lead"));
+  // Doubled and trailing backslashes separate no further level.
+  EXPECT_EQ(ERROR_SUCCESS, create("a\\\\b\\"));
+  EXPECT_EQ(ERROR_SUCCESS, open("a\\b"));
+  EXPECT_EQ(ERROR_SUCCESS, open("a\\\\b"));
+  DWORD subKeys = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(base, nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(1u, subKeys);
+  // A null or empty name is the key itself.
+  EXPECT_EQ(ERROR_SUCCESS, create(nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, create(""));
+  EXPECT_EQ(ERROR_SUCCESS, open(nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, open(""));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(base, nullptr));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(base, ""));  // it has a subkey
+
+  EXPECT_EQ(ERROR_SUCCESS, create(std::string(255, 'k').c_str()));
+#ifndef _WIN32
+  // Windows documents 255 characters as a key name's limit; Wine's registry
+  // does not enforce it.
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, create(std::string(256, 'k').c_str()));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, open(std::string(256, 'k').c_str()));
+#endif
+  const BYTE byte = 1;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(base, std::string(16383, 'v').c_str(), 0, REG_BINARY, &byte, 1));
+  const std::string tooLong(16384, 'v');
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            RegSetValueExA(base, tooLong.c_str(), 0, REG_BINARY, &byte, 1));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExA(base, tooLong.c_str(), nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(base, tooLong.c_str()));
+  // A null value name is the unnamed value.
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(base, nullptr, 0, REG_BINARY, &byte, 1));
+  DWORD size = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(base, "", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(1u, size);
+  RegCloseKey(base);
+}
+
 TEST(Keys, ListsSubkeysSortedWithoutRegardToCaseKeepingTheirCase) {
   ScratchKey scratch("list");
   for (const char* name : {"beta", "Alpha", "_under", "gamma"}) RegCloseKey(Create(scratch / name));
