@@ -256,15 +256,11 @@ long Hive::DeleteKey(KeyId base, std::string_view subPath) {
   });
 }
 
-long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, DWORD* size) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  SyncLocked();
-  CachedKey* key = nullptr;
-  if (const long error = KeyLocked(id, key)) return error;
-  if (const long error = ValuesLocked(*key)) return error;
-  auto it = key->valueIndex.find(Fold(name));
-  if (it == key->valueIndex.end()) return ERROR_FILE_NOT_FOUND;
-  const ValueRow& value = (*key->values)[it->second];
+namespace {
+
+// Copies a value's type and bytes; ERROR_MORE_DATA (with the size needed)
+// when `data` is smaller than the value.
+long CopyValue(const ValueRow& value, DWORD* type, BYTE* data, DWORD* size) {
   const auto needed = static_cast<DWORD>(value.data.size());
   if (type != nullptr) *type = value.type;
   if (data != nullptr) {
@@ -276,6 +272,20 @@ long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, 
   }
   if (size != nullptr) *size = needed;
   return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, DWORD* size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SyncLocked();
+  CachedKey* key = nullptr;
+  if (const long error = KeyLocked(id, key)) return error;
+  if (const long error = ValuesLocked(*key)) return error;
+  auto it = key->valueIndex.find(Fold(name));
+  if (it == key->valueIndex.end()) return ERROR_FILE_NOT_FOUND;
+  const ValueRow& value = (*key->values)[it->second];
+  return CopyValue(value, type, data, size);
 }
 
 long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
@@ -414,17 +424,7 @@ long Hive::EnumValue(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& l
   if (index >= key->values->size()) return ERROR_NO_MORE_ITEMS;
   const ValueRow& value = (*key->values)[index];
   if (const long error = CopyName(value.name, name, capacity, length)) return error;
-  const auto needed = static_cast<DWORD>(value.data.size());
-  if (type != nullptr) *type = value.type;
-  if (data != nullptr) {
-    if (*size < needed) {
-      *size = needed;
-      return ERROR_MORE_DATA;
-    }
-    if (needed != 0) std::memcpy(data, value.data.data(), needed);
-  }
-  if (size != nullptr) *size = needed;
-  return ERROR_SUCCESS;
+  return CopyValue(value, type, data, size);
 }
 
 long Hive::Notify(KeyId id, std::uintptr_t handle, bool subtree, DWORD filter,
