@@ -55,6 +55,19 @@ void BM_SetValue(benchmark::State& state) {
 }
 BENCHMARK(BM_SetValue);
 
+void BM_SetValue1MiB(benchmark::State& state) {
+  HKEY key = Create("bench\\set-large");
+  std::string data(1 << 20, 'x');
+  for (auto _ : state) {
+    ++data[0];
+    benchmark::DoNotOptimize(RegSetValueExA(key, "v", 0, REG_BINARY,
+                                            reinterpret_cast<const BYTE*>(data.data()),
+                                            static_cast<DWORD>(data.size())));
+  }
+  RegCloseKey(key);
+}
+BENCHMARK(BM_SetValue1MiB)->Unit(benchmark::kMillisecond);
+
 void BM_OpenClose(benchmark::State& state) {
   RegCloseKey(Create("bench\\open\\here"));
   for (auto _ : state) {
