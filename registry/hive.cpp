@@ -132,14 +132,16 @@ long Hive::WriteLocked(Change change) {
   } catch (const std::bad_alloc&) {
     error = ERROR_OUTOFMEMORY;
   }
-  const std::int64_t start = error ? 0 : log_.Append(pending_);
+  // Only a change that reached the commit has its log entries to take back.
+  const bool logged = !error && !pending_.empty();
+  const std::int64_t start = logged ? log_.Append(pending_) : 0;
   if (!error) error = store_->Commit();
   if (error) {
-    if (!pending_.empty()) log_.Abandon(start);
+    if (logged) log_.Abandon(start);
     store_->Rollback();
     ClearLocked();
     pending_.clear();
-  } else if (!pending_.empty()) {
+  } else if (logged) {
     log_.Publish(pending_.back().seq);
   }
   // When another commit came in between, the cache may lack it: odd means
