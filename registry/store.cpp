@@ -78,7 +78,7 @@ const char* const kStatements[kStatementCount] = {
     "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
     "mtime = excluded.mtime",
-    "UPDATE vals SET type = ?3, data = ?4, mtime = ?5 WHERE key = ?1 AND fold = ?2",
+    "UPDATE vals SET type = ?4, data = ?5, mtime = ?6 WHERE key = ?1 AND fold = ?2",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "DELETE FROM vals WHERE key = ?1",
     "DELETE FROM keys WHERE id = ?1",
@@ -370,34 +370,38 @@ long Store::TouchKey(KeyId id, std::int64_t mtime, bool& exists) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// Binds a value's common parameters (?1 key, ?2 folded name, ?4 type,
+// ?5 data, ?6 time) and runs the statement; `changed` says whether a row was.
+long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::string& fold,
+                std::uint32_t type, const void* data, std::size_t size, std::int64_t mtime,
+                bool& changed) {
+  sqlite3_bind_int64(statement, 1, key);
+  BindText(statement, 2, fold);
+  sqlite3_bind_int64(statement, 4, type);
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(statement, 5, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
+  sqlite3_bind_int64(statement, 6, mtime);
+  if (const long error = Run(statement)) return error;
+  changed = sqlite3_changes(db) > 0;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 long Store::PutValue(KeyId key, const std::string& name, const std::string& fold,
                      std::uint32_t type, const void* data, std::size_t size, std::int64_t mtime,
                      bool& keyExists) {
   Use use(Statement(kPutValue));
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
   BindText(*use, 3, name);
-  sqlite3_bind_int64(*use, 4, type);
-  static const char kEmpty = 0;
-  sqlite3_bind_blob64(*use, 5, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
-  sqlite3_bind_int64(*use, 6, mtime);
-  if (const long error = Run(*use)) return error;
-  keyExists = sqlite3_changes(db_) > 0;
-  return ERROR_SUCCESS;
+  return WriteValue(db_, *use, key, fold, type, data, size, mtime, keyExists);
 }
 
 long Store::UpdateValue(KeyId key, const std::string& fold, std::uint32_t type, const void* data,
                         std::size_t size, std::int64_t mtime, bool& updated) {
   Use use(Statement(kUpdateValue));
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
-  sqlite3_bind_int64(*use, 3, type);
-  static const char kEmpty = 0;
-  sqlite3_bind_blob64(*use, 4, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
-  sqlite3_bind_int64(*use, 5, mtime);
-  if (const long error = Run(*use)) return error;
-  updated = sqlite3_changes(db_) > 0;
-  return ERROR_SUCCESS;
+  return WriteValue(db_, *use, key, fold, type, data, size, mtime, updated);
 }
 
 long Store::DeleteValue(KeyId key, const std::string& fold, bool& existed) {

@@ -1,27 +1,19 @@
 // Per-call cost of the embedded registry on a durable file store.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 #include <windows.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
+
+#include "support/private_store.h"
 
 namespace {
 
 // A store of its own in the working folder, on local disk.
-struct StoreSetup {
-  StoreSetup() {
-    path = "registry_bench-" + std::to_string(getpid()) + ".db";
-    setenv("REGKEY_STORE", path.c_str(), 1);
-  }
-  ~StoreSetup() {
-    for (const char* suffix : {"", "-wal", "-shm", "-counter"}) unlink((path + suffix).c_str());
-  }
-  std::string path;
-};
-StoreSetup setup;
+regkey::bench::PrivateStore setup("registry_bench");
 
 HKEY Create(const std::string& path) {
   HKEY key = nullptr;

@@ -1,28 +1,15 @@
 // Subtree deletion, listings and bulk value deletion on the registry in place.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "regkey/qorCRegKey.h"
+#include "support/private_store.h"
 
 namespace {
 
 #ifndef _WIN32
-// A store of its own in the working folder, never the user's default store.
-struct StoreSetup {
-  StoreSetup() {
-    path = "regkey_tree_bench-" + std::to_string(getpid()) + ".db";
-    setenv("REGKEY_STORE", path.c_str(), 1);
-  }
-  ~StoreSetup() {
-    for (const char* suffix : {"", "-wal", "-shm", "-counter"}) unlink((path + suffix).c_str());
-  }
-  std::string path;
-};
-StoreSetup setup;
+regkey::bench::PrivateStore setup("regkey_tree_bench");
 #endif
 
 const char* const kBase = "Software\\regkey-bench";
