@@ -29,9 +29,6 @@ class ChangeCounter {
   // when the counter is not shared.
   void* LogArea() const;
 
-  // Whether other processes share this counter.
-  bool Shared() const { return mapped_ != nullptr; }
-
  private:
   std::uint64_t* word_;
   bool uncached_ = false;  // no shared counter could be made
