@@ -189,6 +189,7 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
   return WriteLocked([&]() -> long {
     CachedKey* parent = nullptr;
     if (const long error = KeyLocked(base, parent)) return error;
+    if (const long error = CheckDepth(parent->row.path, levels.size())) return error;
     const std::int64_t now = FileTimeNow();
     KeyId parentId = base;
     std::string parentPath = parent->row.path;
