@@ -290,8 +290,22 @@ long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, 
   return CopyValue(value, type, data, size);
 }
 
+bool Hive::HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
+  CachedKey* key = nullptr;
+  if (KeyLocked(id, key) || ValuesLocked(*key)) return false;
+  const auto it = key->valueIndex.find(Fold(name));
+  if (it == key->valueIndex.end()) return false;
+  const ValueRow& value = (*key->values)[it->second];
+  return value.type == type && value.data.size() == size &&
+         (size == 0 || std::memcmp(value.data.data(), data, size) == 0);
+}
+
 long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // Rewriting what is there changes nothing: no write, no new time, nothing
+  // to notify, as Windows does.
+  SyncLocked();
+  if (HoldsLocked(id, name, type, data, size)) return ERROR_SUCCESS;
   return WriteLocked([&]() -> long {
     CachedKey* key = nullptr;
     if (const long error = KeyLocked(id, key)) return error;

@@ -83,6 +83,8 @@ class Hive {
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
   long ChildrenLocked(CachedKey& key);
+  // Whether the value is there with this type and data.
+  bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
   void TouchLocked(CachedKey& key, std::int64_t now);
   void LogLocked(const std::string& path, int kind);
   // Runs `change` in one store transaction, logs its changes, commits, and
