@@ -277,9 +277,14 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
     } else {
       event = std::make_shared<regkey::platform::KernelEvent>(true, false);
     }
-    const long error = key.hive->Notify(key.key, reinterpret_cast<std::uintptr_t>(hKey),
-                                        bWatchSubtree != FALSE, filter, event);
-    if (error || fAsynchronous) return error;
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(hKey);
+    const long error = key.hive->Notify(key.key, handle, bWatchSubtree != FALSE, filter, event);
+    if (error) return error;
+    // A close that removed the handle after it was resolved may have ended
+    // its requests before this one was armed: end it as that close would.
+    OpenKey still;
+    if (!IsPredefined(hKey) && !FindHandle(hKey, still)) key.hive->CancelNotify(handle);
+    if (fAsynchronous) return ERROR_SUCCESS;
     event->Wait(INFINITE);
     return ERROR_SUCCESS;
   });
