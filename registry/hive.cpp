@@ -20,9 +20,9 @@ std::int64_t FileTimeNow() {
          116444736000000000LL;
 }
 
-long Hive::Open(const std::string& location, std::shared_ptr<Hive>& hive) {
+long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive) {
   std::unique_ptr<Store> store;
-  if (const long error = OpenStore(location, store)) return error;
+  if (const long error = OpenStore(location, access, store)) return error;
   try {
     hive.reset(new Hive(std::move(store)));
   } catch (const std::bad_alloc&) {

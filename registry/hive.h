@@ -35,7 +35,7 @@ struct KeyInfo {
 class Hive {
  public:
   // Opens the store at `location` (see OpenStore).
-  static long Open(const std::string& location, std::shared_ptr<Hive>& hive);
+  static long Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive);
 
   // Resolves `subPath` below `base`; `path` gets the key's folded path.
   long OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path);
