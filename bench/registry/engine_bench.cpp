@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -141,7 +142,59 @@ void LmdbCommit(benchmark::State& state, unsigned flags) {
   RemoveFiles(path);
 }
 
+// As a set does it in a store of two tables: the value's row and its key's
+// row (which carries the key's last write time) in named tables.
+void LmdbTwoTableCommit(benchmark::State& state, unsigned flags) {
+  const std::string path = ScratchPath("lmdb2");
+  RemoveFiles(path);
+  MDB_env* env = nullptr;
+  mdb_env_create(&env);
+  mdb_env_set_maxdbs(env, 4);
+  mdb_env_set_mapsize(env, std::size_t{64} << 20);
+  if (mdb_env_open(env, path.c_str(), flags | MDB_NOSUBDIR | MDB_NOTLS, 0600) != 0) {
+    state.SkipWithError("cannot open");
+    mdb_env_close(env);
+    return;
+  }
+  MDB_txn* txn = nullptr;
+  MDB_dbi tables[2] = {};
+  mdb_txn_begin(env, nullptr, 0, &txn);
+  mdb_dbi_open(txn, "keys", MDB_CREATE, &tables[0]);
+  mdb_dbi_open(txn, "values", MDB_CREATE, &tables[1]);
+  char row[40] = {};
+  for (std::uint32_t i = 0; i < kRows; ++i) {
+    char name[16];
+    const int length = std::snprintf(name, sizeof name, "%08u\\V", i);
+    MDB_val key{static_cast<std::size_t>(length), name};
+    MDB_val data{sizeof row, row};
+    for (MDB_dbi table : tables) mdb_put(txn, table, &key, &data, 0);
+  }
+  mdb_txn_commit(txn);
+  std::uint32_t n = 0;
+  for (auto _ : state) {
+    ++n;
+    char name[16];
+    const int length = std::snprintf(name, sizeof name, "%08u\\V", n % kRows);
+    MDB_val key{static_cast<std::size_t>(length), name};
+    std::memcpy(row, &n, sizeof n);
+    MDB_val data{sizeof row, row};
+    mdb_txn_begin(env, nullptr, 0, &txn);
+    for (MDB_dbi table : tables) mdb_put(txn, table, &key, &data, 0);
+    if (mdb_txn_commit(txn) != 0) state.SkipWithError("commit failed");
+  }
+  mdb_env_close(env);
+  RemoveFiles(path);
+}
+
 void BM_LmdbNoSync(benchmark::State& state) { LmdbCommit(state, MDB_NOSYNC); }
+void BM_LmdbTwoTablesNoSync(benchmark::State& state) {
+  LmdbTwoTableCommit(state, MDB_NOSYNC);
+}
+void BM_LmdbTwoTablesNoSyncWriteMap(benchmark::State& state) {
+  LmdbTwoTableCommit(state, MDB_NOSYNC | MDB_WRITEMAP);
+}
+BENCHMARK(BM_LmdbTwoTablesNoSync);
+BENCHMARK(BM_LmdbTwoTablesNoSyncWriteMap);
 void BM_LmdbNoSyncWriteMap(benchmark::State& state) {
   LmdbCommit(state, MDB_NOSYNC | MDB_WRITEMAP);
 }

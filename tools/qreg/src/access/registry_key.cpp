@@ -140,7 +140,16 @@ bool RegistryKey::SubKeys(std::vector<std::string>& names) {
   return true;
 }
 
-bool RegistryKey::RemoveTree() { return Done(key_.DeleteKey()); }
+// The registry's own tree deletion: one commit for the whole tree on the
+// embedded registry.
+bool RegistryKey::RemoveTree() {
+  key_.Close();
+  HKEY root = key_.AcquireRoot();
+  if (root == nullptr) return Done(false);
+  error_ = ::RegDeleteTreeA(root, key_.GetSubKey());
+  key_.ReleaseRoot(root);
+  return error_ == ERROR_SUCCESS;
+}
 
 bool RegistryKey::WaitForChange(DWORD timeout, bool subtree) {
   return Done(key_.WaitForChange(timeout, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
