@@ -187,9 +187,7 @@ void LmdbTwoTableCommit(benchmark::State& state, unsigned flags) {
 }
 
 void BM_LmdbNoSync(benchmark::State& state) { LmdbCommit(state, MDB_NOSYNC); }
-void BM_LmdbTwoTablesNoSync(benchmark::State& state) {
-  LmdbTwoTableCommit(state, MDB_NOSYNC);
-}
+void BM_LmdbTwoTablesNoSync(benchmark::State& state) { LmdbTwoTableCommit(state, MDB_NOSYNC); }
 void BM_LmdbTwoTablesNoSyncWriteMap(benchmark::State& state) {
   LmdbTwoTableCommit(state, MDB_NOSYNC | MDB_WRITEMAP);
 }
