@@ -20,9 +20,9 @@ std::int64_t FileTimeNow() {
          116444736000000000LL;
 }
 
-long Hive::Open(const std::string& location, std::shared_ptr<Hive>& hive) {
+long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive) {
   std::unique_ptr<Store> store;
-  if (const long error = OpenStore(location, store)) return error;
+  if (const long error = OpenStore(location, access, store)) return error;
   try {
     hive.reset(new Hive(std::move(store)));
   } catch (const std::bad_alloc&) {
@@ -352,9 +352,22 @@ long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, 
   return CopyValue(value, type, data, size);
 }
 
+bool Hive::HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
+  CachedKey* key = nullptr;
+  if (KeyLocked(id, key) || ValuesLocked(*key)) return false;
+  const auto it = key->valueIndex.find(Fold(name));
+  if (it == key->valueIndex.end()) return false;
+  const ValueRow& value = (*key->values)[it->second];
+  return value.type == type && value.data.size() == size &&
+         (size == 0 || std::memcmp(value.data.data(), data, size) == 0);
+}
+
 long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
   std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
+  // Rewriting what is there changes nothing: no write, no new time, nothing
+  // to notify, as Windows does.
+  if (HoldsLocked(id, name, type, data, size)) return ERROR_SUCCESS;
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
   const std::int64_t now = FileTimeNow();

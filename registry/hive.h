@@ -37,7 +37,7 @@ struct KeyInfo {
 class Hive {
  public:
   // Opens the store at `location` (see OpenStore).
-  static long Open(const std::string& location, std::shared_ptr<Hive>& hive);
+  static long Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive);
 
   // Resolves `subPath` below `base`; `path` gets the key's folded path.
   long OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path);
@@ -103,6 +103,8 @@ class Hive {
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
   long ChildrenLocked(CachedKey& key);
+  // Whether the value is there with this type and data.
+  bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
   void TouchLocked(CachedKey& key, std::int64_t now);
   // Whether the cache may take in a write's effects: nobody else committed
   // between the cache's fill and the write.

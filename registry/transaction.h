@@ -2,18 +2,22 @@
 // to this machine's registry (qreg import) and want all or nothing.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
+#include <vector>
 
 namespace regkey::registry {
 
-// Runs `changes`, whose registry calls on this machine's registry (made by
-// this thread) then join one store transaction: committed when `changes`
-// returns 0, rolled back otherwise, so that nothing of a failed run stays.
-// Other threads' and processes' writes to the store wait meanwhile. The
-// store may run `changes` more than once (when it had to make room): only
-// the last run counts. Returns `changes`' code, or the store's when the
-// commit fails; ERROR_NOT_SUPPORTED, without running `changes`, when the
+// Runs `changes`, whose registry calls (made by this thread) under the
+// predefined `roots` of this machine then join one store transaction:
+// committed when `changes` returns 0, rolled back otherwise, so that
+// nothing of a failed run stays. Other threads' and processes' writes to
+// the store wait meanwhile. The store may run `changes` more than once
+// (when it had to make room): only the last run counts. Returns `changes`'
+// code, or the store's when the commit fails; ERROR_NOT_SUPPORTED, without
+// running `changes`, when the roots are not all served by one store or the
 // store has no such transactions.
-long RunInOneTransaction(const std::function<long()>& changes);
+long RunInOneTransaction(const std::vector<HKEY>& roots, const std::function<long()>& changes);
 
 }  // namespace regkey::registry

@@ -6,9 +6,9 @@
 
 namespace regkey::registry {
 
-long OpenStore(const std::string& location, std::unique_ptr<Store>& store) {
+long OpenStore(const std::string& location, StoreAccess access, std::unique_ptr<Store>& store) {
   std::unique_ptr<SqliteStore> file;
-  if (const long error = SqliteStore::Open(location, file)) return error;
+  if (const long error = SqliteStore::Open(location, access, file)) return error;
   store = std::move(file);
   return ERROR_SUCCESS;
 }

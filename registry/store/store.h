@@ -141,8 +141,16 @@ class Store {
   virtual long Flush();
 };
 
+// Who may use a store.
+enum class StoreAccess {
+  kOwner,     // a new store file is readable and writable by its owner alone
+  kAllUsers,  // a new store file is readable by all users, writable by its owner
+  kReadOnly,  // reads only; every write gives ERROR_ACCESS_DENIED
+};
+
 // Opens or creates the store at `location`: a file path, or ":memory:" for
-// a private in-memory store.
-long OpenStore(const std::string& location, std::unique_ptr<Store>& store);
+// a private in-memory store. A store file this user may read but not write
+// is opened for reading: its writes give ERROR_ACCESS_DENIED.
+long OpenStore(const std::string& location, StoreAccess access, std::unique_ptr<Store>& store);
 
 }  // namespace regkey::registry

@@ -35,7 +35,7 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   sqlite3_close(db);
 
   std::unique_ptr<SqliteStore> store;
-  ASSERT_EQ(0, SqliteStore::Open(path, store));
+  ASSERT_EQ(0, SqliteStore::Open(path, regkey::registry::StoreAccess::kOwner, store));
   std::vector<regkey::registry::ValueRow> rows;
   ASSERT_EQ(0, store->ReadValues(2, rows));
   ASSERT_EQ(1u, rows.size());

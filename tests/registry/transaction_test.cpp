@@ -41,7 +41,7 @@ TEST(OneTransaction, CommitsEverythingAndOthersSeeItOnlyAfterwards) {
   std::atomic<bool> ended{false};
   std::atomic<bool> readerSawItAfterTheEnd{false};
   std::thread reader;
-  const long result = RunInOneTransaction([&]() -> long {
+  const long result = RunInOneTransaction({HKEY_CURRENT_USER}, [&]() -> long {
     for (int i = 0; i < 50; ++i) {
       HKEY key = Create(base, "k" + std::to_string(i) + "\\deeper");
       if (const LONG error = SetDword(key, "v", static_cast<DWORD>(i))) return error;
@@ -90,7 +90,7 @@ TEST(OneTransaction, AFailureMidwayLeavesNothingOfIt) {
   ASSERT_EQ(ERROR_SUCCESS, SetDword(base, "kept", 1));
   HKEY doomed = Create(base, "doomed");
   RegCloseKey(doomed);
-  const long result = RunInOneTransaction([&]() -> long {
+  const long result = RunInOneTransaction({HKEY_CURRENT_USER}, [&]() -> long {
     if (const LONG error = SetDword(base, "kept", 2)) return error;
     if (const LONG error = SetDword(base, "added", 3)) return error;
     if (const LONG error = RegDeleteKeyA(base, "doomed")) return error;

@@ -124,16 +124,32 @@ long Run(sqlite3_stmt* statement) {
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-// Creates the store file for its owner alone before SQLite opens it.
-long CreateFileForOwner(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    ::close(fd);
-    return ERROR_SUCCESS;
+// Creates the store file with `mode` before SQLite opens it, or finds the
+// one there. `readOnly` becomes true for a file this user may read but not
+// write; `othersRead` tells whether users other than its owner may read it.
+long PrepareFile(const std::string& path, mode_t mode, bool& readOnly, bool& othersRead) {
+  int fd = -1;
+  int error = 0;
+  if (!readOnly) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    // A new file gets its mode whatever the umask.
+    if (fd >= 0) ::fchmod(fd, mode);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    error = fd < 0 ? errno : 0;
   }
-  if (errno == EACCES || errno == EPERM) return ERROR_ACCESS_DENIED;
-  // A file on a read-only file system is opened read-only by SQLite.
-  return ::access(path.c_str(), R_OK) == 0 ? ERROR_SUCCESS : ERROR_CANTOPEN;
+  if (fd < 0 && (readOnly || error == EACCES || error == EPERM || error == EROFS)) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // On a read-only file system SQLite finds out for itself (ERROR_CANTWRITE).
+    if (fd >= 0 && error != EROFS) readOnly = true;
+  }
+  if (fd < 0) {
+    if (error == EACCES || error == EPERM || errno == EACCES) return ERROR_ACCESS_DENIED;
+    return ERROR_CANTOPEN;
+  }
+  struct stat info {};
+  othersRead = ::fstat(fd, &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  ::close(fd);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -171,13 +187,19 @@ long ErrorFromSqlite(int rc) {
   }
 }
 
-long SqliteStore::Open(const std::string& path, std::unique_ptr<SqliteStore>& store) {
+long SqliteStore::Open(const std::string& path, StoreAccess access,
+                       std::unique_ptr<SqliteStore>& store) {
   std::unique_ptr<SqliteStore> opened(new SqliteStore);
   opened->inMemory_ = path == ":memory:";
+  opened->readOnly_ = access == StoreAccess::kReadOnly;
+  const mode_t mode = access == StoreAccess::kAllUsers ? 0644 : 0600;
+  bool othersRead = false;
   if (!opened->inMemory_) {
-    if (const long error = CreateFileForOwner(path)) return error;
+    if (const long error = PrepareFile(path, mode, opened->readOnly_, othersRead)) return error;
   }
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const bool reading = opened->readOnly_ && !opened->inMemory_;
+  const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &opened->db_, flags, nullptr);
   if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
   sqlite3_extended_result_codes(opened->db_, 0);
@@ -191,11 +213,21 @@ long SqliteStore::Open(const std::string& path, std::unique_ptr<SqliteStore>& st
       opened->inMemory_
           ? "PRAGMA foreign_keys = OFF;"
           : "PRAGMA page_size = 1024; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;";
-  if (const long error = opened->Setup(setup)) return error;
+  if (!reading) {
+    // Users who may read a shared store but not write it can read its WAL
+    // only while the -wal and -shm files exist: they stay after the last
+    // writer closes.
+    if (othersRead) {
+      int persist = 1;
+      sqlite3_file_control(opened->db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    }
+    if (const long error = opened->Setup(setup)) return error;
+  }
   if (const long error = opened->Migrate()) return error;
   if (const long error = opened->Prepare()) return error;
   try {
-    opened->counter_ = std::make_unique<ChangeCounter>(opened->inMemory_ ? std::string() : path);
+    opened->counter_ =
+        std::make_unique<ChangeCounter>(opened->inMemory_ ? std::string() : path, mode, reading);
     opened->log_ = std::make_unique<ChangeLog>(opened->counter_->LogArea());
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
@@ -407,6 +439,7 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
 template <typename Change>
 long SqliteStore::Write(Written& written, Change change) {
   written = Written{};
+  if (readOnly_) return ERROR_ACCESS_DENIED;
   if (batch_) {
     // Inside a batch each write is a savepoint: one that fails is undone
     // alone, and the batch goes on.
@@ -644,6 +677,7 @@ long SqliteStore::DeleteTree(KeyId id, const std::string& path, bool withKey, st
 }
 
 long SqliteStore::BeginBatch(std::uint64_t& before) {
+  if (readOnly_) return ERROR_ACCESS_DENIED;
   if (batch_) return ERROR_INVALID_FUNCTION;
   auto batch = std::make_unique<Batch>();
   if (const long error = Begin()) return error;

@@ -32,7 +32,8 @@ namespace regkey::registry {
 class SqliteStore final : public Store {
  public:
   // Opens or creates the store file; ":memory:" is a private in-memory store.
-  static long Open(const std::string& path, std::unique_ptr<SqliteStore>& store);
+  static long Open(const std::string& path, StoreAccess access,
+                   std::unique_ptr<SqliteStore>& store);
   ~SqliteStore() override;
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
@@ -91,6 +92,7 @@ class SqliteStore final : public Store {
 
   sqlite3* db_ = nullptr;
   bool inMemory_ = false;
+  bool readOnly_ = false;
   std::vector<sqlite3_stmt*> statements_;
   std::unique_ptr<ChangeCounter> counter_;
   std::unique_ptr<ChangeLog> log_;

@@ -226,7 +226,13 @@ int Import(const Words& words) {
 #ifndef _WIN32
   {
     Importer importer(file, false);
-    const long outcome = regkey::registry::RunInOneTransaction([&]() -> long {
+    // Keys of another machine are never part of it: nullptr makes it refuse.
+    std::vector<HKEY> roots;
+    for (const RegSection& section : reg.sections) {
+      if (!section.key.path.empty())
+        roots.push_back(section.key.machine.empty() ? section.key.root : nullptr);
+    }
+    const long outcome = regkey::registry::RunInOneTransaction(roots, [&]() -> long {
       Progress progress("Imported", reg.sections.size());
       for (const RegSection& section : reg.sections) {
         progress.Step();
