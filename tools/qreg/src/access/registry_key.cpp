@@ -49,11 +49,8 @@ bool RegistryKey::Read(const std::string& name, Value& value) {
       return true;
     }
     DWORD got = 0;
-    // The buffer comes from the global operator new and goes back to operator delete.
-    struct OperatorDelete {
-      void operator()(BYTE* p) const { ::operator delete(p); }
-    };
-    std::unique_ptr<BYTE, OperatorDelete> bytes(key_.QueryValueAlloc(NameArg(name), &got, type));
+    std::unique_ptr<BYTE, qorCRegKey::BufferDeleter> bytes(
+        key_.QueryValueAlloc(NameArg(name), &got, type));
     if (bytes) {
       value.data.assign(reinterpret_cast<const char*>(bytes.get()), got);
       return true;
