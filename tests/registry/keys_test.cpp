@@ -99,18 +99,20 @@ TEST(Keys, PathsAndNameLimits) {
 // most 32 levels in one call, so the chain grows 32 levels at a time.
 TEST(Keys, KeysNestDownTo512LevelsBelowTheRoot) {
   ScratchKey scratch("depth");
-  HKEY key = Create(scratch.path());  // 3 levels: Software\regkey-tests\depth-...
+  HKEY key = Create(scratch.path());
+  int depth = 1;
+  for (char c : scratch.path()) depth += c == '\\';
   std::string chunk;
   for (int i = 0; i < 32; ++i) chunk += i == 0 ? "d" : "\\d";
-  for (int step = 0; step < 15; ++step) {  // 3 + 15 * 32 = 483 levels
+  for (; depth + 32 < 512; depth += 32) {
     HKEY next = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key, chunk.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &next, nullptr));
     RegCloseKey(key);
     key = next;
   }
-  std::string last;  // 29 levels more: 512
-  for (int i = 0; i < 29; ++i) last += i == 0 ? "e" : "\\e";
+  std::string last;  // down to level 512
+  for (; depth < 512; ++depth) last += last.empty() ? "e" : "\\e";
   HKEY deepest = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key, last.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                            nullptr, &deepest, nullptr));

@@ -151,11 +151,8 @@ bool RegistryKey::Read(const std::string& name, Value& value) {
       return true;
     }
     DWORD got = 0;
-    // The buffer comes from the global operator new and goes back to operator delete.
-    struct OperatorDelete {
-      void operator()(BYTE* p) const { ::operator delete(p); }
-    };
-    std::unique_ptr<BYTE, OperatorDelete> bytes(key_->QueryValueAlloc(NameArg(name), &got, type));
+    std::unique_ptr<BYTE, qorCRegKey::BufferDeleter> bytes(
+        key_->QueryValueAlloc(NameArg(name), &got, type));
     if (bytes) {
       value.data.assign(reinterpret_cast<const char*>(bytes.get()), got);
       return true;
@@ -242,18 +239,12 @@ bool RegistryKey::SubKeys(std::vector<std::string>& names) {
   return true;
 }
 
-bool RegistryKey::RemoveChild(const std::string& name) {
+// The registry's own tree deletion: one commit for the whole tree on the
+// embedded registry.
+bool RegistryKey::RemoveTree(const std::string& name) {
   if (!Open()) return false;
-  error_ = Service().RegDeleteKeyA(key_->GetKeyHandle(), name.c_str());
+  error_ = ::RegDeleteTreeA(key_->GetKeyHandle(), NameArg(name));
   return error_ == ERROR_SUCCESS;
-}
-
-bool RegistryKey::RemoveSelf() {
-  if (path_.path.empty()) {
-    error_ = ERROR_ACCESS_DENIED;
-    return false;
-  }
-  return Done(key_->DeleteKey());
 }
 
 bool RegistryKey::WaitForChange(DWORD timeout, bool subtree) {

@@ -3,8 +3,8 @@
 // name relative to an open parent, so that a walk down a tree opens each key
 // once, in time that does not grow with its depth. Only what the class does
 // not offer goes to the registry service directly: a value's type before
-// reading it, values of 0 bytes, names that begin with a backslash, and a
-// child's deletion through its parent.
+// reading it, values of 0 bytes, names that begin with a backslash, and the
+// deletion of a tree.
 #pragma once
 
 #include <windows.h>
@@ -43,10 +43,9 @@ class RegistryKey {
   bool RemoveAllValues();
   bool Values(std::vector<Value>& values);
   bool SubKeys(std::vector<std::string>& names);
-  // The subkey `name`, which has no subkeys of its own.
-  bool RemoveChild(const std::string& name);
-  // This key, which has no subkeys; a root cannot be removed.
-  bool RemoveSelf();
+  // The subkey `name` with its whole subtree; for an empty name, this key's
+  // subkeys and values (the key itself stays).
+  bool RemoveTree(const std::string& name);
   bool WaitForChange(DWORD timeout, bool subtree);
 
  private:

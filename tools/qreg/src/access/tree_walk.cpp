@@ -90,17 +90,6 @@ class TreeReader final : public TreeVisitor {
   Progress* progress_;
 };
 
-class TreeDeleter final : public TreeVisitor {
- public:
-  bool Enter(RegistryKey&, WalkFailure&) override { return true; }
-  bool Leave(RegistryKey& parent, const std::string& name, WalkFailure& failure) override {
-    if (parent.RemoveChild(name) || parent.Error() == ERROR_FILE_NOT_FOUND) return true;
-    failure.Set("delete", parent);
-    failure.key = parent.Path().Child(name).FullName();
-    return false;
-  }
-};
-
 }  // namespace
 
 bool ReadTree(const KeyPath& top, bool subtree, std::vector<RegSection>& sections,
@@ -110,12 +99,21 @@ bool ReadTree(const KeyPath& top, bool subtree, std::vector<RegSection>& section
 }
 
 bool DeleteTree(const KeyPath& top, WalkFailure& failure) {
-  TreeDeleter deleter;
-  if (!WalkTree(top, Access::kWrite, true, deleter, failure)) return false;
-  if (top.path.empty()) return true;
-  RegistryKey key(top, Access::kWrite);
-  if (key.RemoveSelf() || key.Error() == ERROR_FILE_NOT_FOUND) return true;
-  return failure.Set("delete", key);
+  KeyPath parent = top;
+  std::string name;
+  if (const size_t end = top.path.rfind('\\'); end != std::string::npos) {
+    parent.path = top.path.substr(0, end);
+    name = top.path.substr(end + 1);
+  } else {
+    parent.path.clear();
+    name = top.path;
+  }
+  RegistryKey key(parent, Access::kWrite);
+  if (key.RemoveTree(name)) return true;
+  failure.action = "delete";
+  failure.key = top.FullName();
+  failure.error = key.Error();
+  return false;
 }
 
 }  // namespace qreg

@@ -50,8 +50,8 @@ class Progress;
 bool ReadTree(const KeyPath& top, bool subtree, std::vector<RegSection>& sections,
               WalkFailure& failure, Progress* progress = nullptr);
 
-// Deletes the key and its whole subtree, deepest keys first; a root keeps
-// itself and loses its subkeys.
+// Deletes the key and its whole subtree through its parent, in one commit on
+// the embedded registry; a root keeps itself and loses its subkeys and values.
 bool DeleteTree(const KeyPath& top, WalkFailure& failure);
 
 }  // namespace qreg

@@ -1,6 +1,8 @@
-// A checked .reg file applied change by change. Before each change the
-// importer notes what the change overwrites, deletes or creates, so that a
-// failure midway can put the registry back as it was.
+// A checked .reg file applied change by change. On the embedded registry the
+// whole file is one transaction, so a failure midway leaves nothing changed;
+// elsewhere the importer notes, before each change, what the change
+// overwrites, deletes or creates, so that a failure midway can put the
+// registry back as it was.
 #include "commands/apply_reg_file.h"
 
 #include <optional>
@@ -9,6 +11,10 @@
 
 #include "access/tree_walk.h"
 #include "console/console.h"
+
+#ifndef _WIN32
+#include "registry/transaction.h"
+#endif
 
 namespace qreg {
 namespace {
@@ -26,7 +32,8 @@ std::string Shown(const std::string& name) { return name.empty() ? "(Default)" :
 
 class Importer {
  public:
-  explicit Importer(const std::string& file) : file_(file) {}
+  // undoable: note what each change replaces, for Failed() to put back.
+  Importer(const std::string& file, bool undoable) : file_(file), undoable_(undoable) {}
 
   // False with the failure described in what_ and error_.
   bool Apply(const RegSection& section) {
@@ -34,6 +41,14 @@ class Importer {
     const std::string at = Where(section.line);
     return section.remove ? RemoveSection(section, at) : Update(section, at);
   }
+
+  // The failure of an import that changed nothing: a change refused, or
+  // the commit of them all (`outcome`).
+  int FailedUnchanged(LONG outcome) {
+    if (what_.empty()) return Fail("Cannot commit the import of " + file_, outcome);
+    return Fail(what_ + "; the import was undone", error_);
+  }
+  LONG Error() const { return error_ != 0 ? error_ : ERROR_INVALID_DATA; }
 
   int Failed() {
     std::string undoWhat;
@@ -59,11 +74,13 @@ class Importer {
       if (key.Error() == ERROR_FILE_NOT_FOUND) return true;
       return Stop("Cannot open " + full + at, key.Error());
     }
-    UndoStep step{UndoStep::Kind::kRestoreTree, section.key, {}, {}};
     WalkFailure failure;
-    if (!ReadTree(section.key, true, step.tree, failure))
-      return Stop("Cannot read " + failure.key + " before deleting it" + at, failure.error);
-    undo_.push_back(std::move(step));
+    if (undoable_) {
+      UndoStep step{UndoStep::Kind::kRestoreTree, section.key, {}, {}};
+      if (!ReadTree(section.key, true, step.tree, failure))
+        return Stop("Cannot read " + failure.key + " before deleting it" + at, failure.error);
+      undo_.push_back(std::move(step));
+    }
     if (!DeleteTree(section.key, failure))
       return Stop("Cannot delete " + failure.key + at, failure.error);
     return true;
@@ -71,12 +88,24 @@ class Importer {
 
   bool Update(const RegSection& section, const std::string& at) {
     const std::string full = section.key.FullName();
-    if (const auto missing = TopMissing(section.key))
-      undo_.push_back({UndoStep::Kind::kRemoveKey, *missing, {}, {}});
+    if (undoable_) {
+      if (const auto missing = TopMissing(section.key))
+        undo_.push_back({UndoStep::Kind::kRemoveKey, *missing, {}, {}});
+    }
     RegistryKey key(section.key, Access::kCreate);
     if (!key.Open()) return Stop("Cannot create " + full + at, key.Error());
     for (const RegEntry& entry : section.entries) {
       const std::string value = "value " + Shown(entry.value.name) + " of " + full;
+      if (!undoable_) {
+        const bool ok = entry.remove
+                            ? key.Remove(entry.value.name) || key.Error() == ERROR_FILE_NOT_FOUND
+                            : key.Write(entry.value);
+        if (!ok)
+          return Stop(
+              (entry.remove ? "Cannot delete " : "Cannot write ") + value + Where(entry.line),
+              key.Error());
+        continue;
+      }
       UndoStep step{UndoStep::Kind::kRestoreValue, section.key, {}, {}};
       if (!key.Read(entry.value.name, step.value)) {
         if (key.Error() != ERROR_FILE_NOT_FOUND)
@@ -171,6 +200,7 @@ class Importer {
   }
 
   const std::string& file_;
+  const bool undoable_;
   std::vector<UndoStep> undo_;
   std::string what_;
   LONG error_ = 0;
@@ -179,7 +209,26 @@ class Importer {
 }  // namespace
 
 int ApplyRegFile(const RegFile& file, const std::string& source) {
-  Importer importer(source);
+#ifndef _WIN32
+  {
+    Importer importer(source, false);
+    // Keys of another machine are never part of it: nullptr makes it refuse.
+    std::vector<HKEY> roots;
+    for (const RegSection& section : file.sections)
+      roots.push_back(section.key.machine.empty() ? section.key.root : nullptr);
+    const long outcome = regkey::registry::RunInOneTransaction(roots, [&]() -> long {
+      Progress progress("Imported", file.sections.size());
+      for (const RegSection& section : file.sections) {
+        progress.Step();
+        if (!importer.Apply(section)) return importer.Error();
+      }
+      return ERROR_SUCCESS;
+    });
+    if (outcome == ERROR_SUCCESS) return Succeed();
+    if (outcome != ERROR_NOT_SUPPORTED) return importer.FailedUnchanged(outcome);
+  }
+#endif
+  Importer importer(source, true);
   Progress progress("Imported", file.sections.size());
   for (const RegSection& section : file.sections) {
     progress.Step();

@@ -1,5 +1,5 @@
-// How an import changes the registry, behind one function so that a registry
-// able to apply a whole file in one transaction can take its place.
+// How an import changes the registry, behind one function: in one
+// transaction where the registry offers one, else change by change with undo.
 #pragma once
 
 #include <string>
@@ -9,7 +9,7 @@
 namespace qreg {
 
 // Applies a checked file's changes in file order, all or nothing: when the
-// registry refuses a change, the changes already made are undone. Prints the
+// registry refuses a change, nothing of the file stays applied. Prints the
 // outcome (source names the file in messages); returns the exit code.
 int ApplyRegFile(const RegFile& file, const std::string& source);
 
