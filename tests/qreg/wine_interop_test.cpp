@@ -135,4 +135,63 @@ TEST(WineInterop, KeyNamesWithBlanksAndBracketsCrossBothWays) {
   Shell(kQreg + "delete " + Word(key) + " /f");
 }
 
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// qreg's version 5 file, UTF-16LE with non-ASCII names and data, goes into
+// Wine's registry and comes back out of Wine's reg as the same bytes. Values
+// are made in the order of their names, as Wine lists them.
+TEST(WineInterop, WineImportsWhatQregExportsByteForByte) {
+  if (Shell("command -v wine >/dev/null") != 0) GTEST_SKIP() << "wine is not installed";
+  const std::string key = "HKCU\\Software\\qreg-interop-bytes";
+  std::string out;
+  Shell(kQreg + "delete " + Word(key) + " /f");
+  const std::vector<std::vector<std::string>> adds = {
+      {"/ve", "/d", "default"},
+      {"/v", "a_sz", "/d", "x\"y\\z"},
+      {"/v", "b_exp", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;caf\xc3\xa9"},
+      {"/v", "c_multi", "/t", "REG_MULTI_SZ", "/d", "a\\0\xc3\xa9t\xc3\xa9"},
+      {"/v", "d_dw", "/t", "REG_DWORD", "/d", "31"},
+      {"/v", "e_qw", "/t", "REG_QWORD", "/d", "0x123456789"},
+      {"/v", "f_bin", "/t", "REG_BINARY", "/d", std::string(120, 'a')},
+      {"/v", "g_none", "/t", "REG_NONE"},
+      {"/v", "h_empty", "/d", ""},
+      {"/v", "i_caf\xc3\xa9", "/d", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac"},
+      {"/v", "j_a_long_value_name_that_is_rather_long_indeed", "/t", "REG_BINARY", "/d",
+       std::string(80, 'c')}};
+  for (const std::vector<std::string>& add : adds) {
+    std::string command = kQreg + "add " + Word(key);
+    for (const std::string& word : add) command += " " + Word(word);
+    ASSERT_EQ(Shell(command + " /f", &out), 0) << out;
+  }
+  ASSERT_EQ(Shell(kQreg + "add " + Word(key + "\\sub\\caf\xc3\xa9") + " /v v /d 1", &out), 0)
+      << out;
+  const std::string fromQreg = kDir + "/bytes-qreg.reg", fromWine = kDir + "/bytes-wine.reg";
+  ASSERT_EQ(Shell(kQreg + "export " + Word(key) + " '" + fromQreg + "' /y", &out), 0) << out;
+  Shell(kWine + "reg delete " + Word(key) + " /f");
+  ASSERT_EQ(Shell(kWine + "reg import '" + fromQreg + "'", &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg export " + Word(key) + " '" + fromWine + "' /y", &out), 0) << out;
+  const std::string ours = FileBytes(fromQreg), wines = FileBytes(fromWine);
+  EXPECT_TRUE(ours.starts_with("\xFF\xFE")) << "no byte-order mark";
+  EXPECT_EQ(ours, wines);
+
+  // REGEDIT4 (ASCII data here) reads into Wine to the same values.
+  const std::string regedit4 = kDir + "/bytes-regedit4.reg";
+  Shell(kQreg + "delete " + Word(key) + " /v i_caf\xc3\xa9 /f");
+  Shell(kQreg + "delete " + Word(key) + " /v b_exp /f");
+  Shell(kQreg + "delete " + Word(key) + " /v c_multi /f");
+  Shell(kQreg + "delete " + Word(key + "\\sub\\caf\xc3\xa9") + " /f");
+  ASSERT_EQ(Shell(kQreg + "export " + Word(key) + " '" + regedit4 + "' /y /a", &out), 0) << out;
+  EXPECT_TRUE(FileBytes(regedit4).starts_with("REGEDIT4\r\n"));
+  Shell(kWine + "reg delete " + Word(key) + " /f");
+  ASSERT_EQ(Shell(kWine + "reg import '" + regedit4 + "'", &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg export " + Word(key) + " '" + fromWine + "' /y", &out), 0) << out;
+  ExpectSame(Parse(regedit4), Parse(fromWine));
+
+  Shell(kWine + "reg delete " + Word(key) + " /f");
+  Shell(kQreg + "delete " + Word(key) + " /f");
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/help.h"
 #include "cli/text.h"
 #include "commands/commands.h"
 #include "console/console.h"
@@ -11,54 +12,72 @@
 
 namespace {
 
-const char kUsage[] =
-    "QREG QUERY KEY [/v NAME | /ve] [/s] [/t TYPE]\n"
-    "QREG ADD KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
-    "QREG DELETE KEY [/v NAME | /ve | /va] [/f]\n"
-    "QREG COPY KEY1 KEY2 [/s] [/f]\n"
-    "QREG EXPORT KEY FILE [/y]\n"
-    "QREG IMPORT FILE\n"
-    "QREG WATCH KEY [/s] [/t MILLISECONDS]\n"
-    "\n"
-    "KEY is [\\\\Machine\\]ROOT\\Path, ROOT one of HKLM, HKCU, HKCR, HKU, HKCC.\n"
-    "TYPE is REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE.\n"
-#ifndef _WIN32
-    "--store FILE (or REGKEY_STORE) chooses the registry store file.\n"
+bool IsHelp(const std::string& word) { return word == "/?" || word == "-?" || word == "--help"; }
+
+// Takes each --store FILE or --store=FILE out of the words (the last one
+// counts); false after a failure.
+bool TakeStore(std::vector<std::string>& words) {
+  for (size_t i = 0; i < words.size();) {
+    std::string file;
+    size_t taken = 0;
+    if (words[i] == "--store") {
+      if (i + 1 < words.size()) file = words[i + 1];
+      taken = 2;
+    } else if (words[i].starts_with("--store=")) {
+      file = words[i].substr(8);
+      taken = 1;
+    } else {
+      ++i;
+      continue;
+    }
+    if (file.empty()) {
+      qreg::FailText("Invalid syntax: --store needs a file.");
+      return false;
+    }
+#ifdef _WIN32
+    qreg::FailText("--store chooses an embedded store, which Windows does not use.");
+    return false;
+#else
+    setenv("REGKEY_STORE", file.c_str(), 1);
+    words.erase(words.begin() + static_cast<std::ptrdiff_t>(i),
+                words.begin() + static_cast<std::ptrdiff_t>(i + taken));
 #endif
-    ;
+  }
+  return true;
+}
 
 int Run(std::vector<std::string> words) {
-  for (size_t i = 0; i < words.size(); ++i) {
-    if (!qreg::EqualsNoCase(words[i], "--store")) continue;
-    if (i + 1 >= words.size()) return qreg::FailText("Invalid syntax: --store needs a file.");
-#ifdef _WIN32
-    return qreg::FailText("--store chooses an embedded store, which Windows does not use.");
-#else
-    setenv("REGKEY_STORE", words[i + 1].c_str(), 1);
-    words.erase(words.begin() + static_cast<std::ptrdiff_t>(i),
-                words.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    break;
-#endif
-  }
-  if (words.empty() || words[0] == "/?" || words[0] == "-?" || words[0] == "--help") {
-    std::fputs(kUsage, stdout);
-    return words.empty() ? qreg::kFailure : qreg::kSuccess;
-  }
-  const std::string command = qreg::Lower(words[0]);
-  const qreg::Words rest(words.begin() + 1, words.end());
-  if (rest.size() == 1 && (rest[0] == "/?" || rest[0] == "-?")) {
-    std::fputs(kUsage, stdout);
+  for (const std::string& word : words)
+    if (word == "--version") {
+      std::printf("qreg %s\n", QREG_VERSION);
+      return qreg::kSuccess;
+    }
+  if (!TakeStore(words)) return qreg::kFailure;
+  if (words.empty())
+    return qreg::FailText("Invalid syntax: no operation. Type \"QREG /?\" for usage.");
+  if (IsHelp(words[0]) || words[0] == "-h") {
+    std::fputs(qreg::GeneralHelp(), stdout);
     return qreg::kSuccess;
   }
+  const char* help = qreg::CommandHelp(words[0]);
+  if (help == nullptr)
+    return qreg::FailText("Invalid syntax: unknown operation " + words[0] +
+                          ". Type \"QREG /?\" for usage.");
+  const qreg::Words rest(words.begin() + 1, words.end());
+  for (const std::string& word : rest)
+    if (IsHelp(word) || (rest.size() == 1 && word == "-h")) {
+      std::fputs(help, stdout);
+      return qreg::kSuccess;
+    }
+  const std::string command = qreg::Lower(words[0]);
   if (command == "query") return qreg::Query(rest);
   if (command == "add") return qreg::Add(rest);
   if (command == "delete") return qreg::Delete(rest);
   if (command == "copy") return qreg::Copy(rest);
   if (command == "export") return qreg::Export(rest);
   if (command == "import") return qreg::Import(rest);
-  if (command == "watch") return qreg::Watch(rest);
-  return qreg::FailText("Invalid syntax: unknown command " + words[0] +
-                        ". Type \"QREG /?\" for usage.");
+  if (command == "compare") return qreg::Compare(rest);
+  return qreg::Watch(rest);
 }
 
 }  // namespace

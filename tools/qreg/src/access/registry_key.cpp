@@ -12,11 +12,21 @@ regkey::RegistryService& Service() { return regkey::RegistryService::Current(); 
 
 LPCSTR NameArg(const std::string& name) { return name.empty() ? nullptr : name.c_str(); }
 
+REGSAM view = 0;
+
 REGSAM Rights(Access access) {
-  return access == Access::kRead ? KEY_READ : KEY_READ | KEY_WRITE | DELETE;
+  return (access == Access::kRead ? KEY_READ : KEY_READ | KEY_WRITE | DELETE) | view;
 }
 
 }  // namespace
+
+void SetRegistryView(REGSAM wanted) {
+#ifdef _WIN32
+  view = wanted;
+#else
+  (void)wanted;
+#endif
+}
 
 // The class with an Open of its own: every operation of the class opens the
 // key on demand through it. The key opens below its parent's handle when it
@@ -247,9 +257,9 @@ bool RegistryKey::RemoveTree(const std::string& name) {
   return error_ == ERROR_SUCCESS;
 }
 
-bool RegistryKey::WaitForChange(DWORD timeout, bool subtree) {
-  return Done(key_->WaitForChange(timeout, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                  subtree, false));
+bool RegistryKey::Arm(CEvent& event, bool subtree) {
+  return Done(key_->NotifyChange(event, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                 subtree, false));
 }
 
 }  // namespace qreg

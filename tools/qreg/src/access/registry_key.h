@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/key_path.h"
+#include "framework/afxmt.h"
 #include "values/value.h"
 
 namespace qreg {
@@ -21,6 +22,11 @@ namespace qreg {
 // What a command does with a key: read it, change an existing one, or create
 // it (and the keys on its way) when it is missing.
 enum class Access { kRead, kWrite, kCreate };
+
+// The registry view of every key opened afterwards: KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY (/reg:32, /reg:64), 0 for the default one. Only Windows
+// has two views; elsewhere the one view serves both.
+void SetRegistryView(REGSAM view);
 
 class RegistryKey {
  public:
@@ -46,7 +52,9 @@ class RegistryKey {
   // The subkey `name` with its whole subtree; for an empty name, this key's
   // subkeys and values (the key itself stays).
   bool RemoveTree(const std::string& name);
-  bool WaitForChange(DWORD timeout, bool subtree);
+  // Arms a notification of the next change to the key's subkeys or values
+  // (with subtree, anywhere below it) on event.
+  bool Arm(CEvent& event, bool subtree);
 
  private:
   class Key;

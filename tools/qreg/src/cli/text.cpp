@@ -25,6 +25,32 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+// Greedy with one backtrack point: the last *, so time stays within
+// pattern length times text length.
+bool Matches(std::string_view pattern, std::string_view text, bool caseSensitive) {
+  const auto same = [&](char a, char b) {
+    return caseSensitive ? a == b : LowerChar(a) == LowerChar(b);
+  };
+  size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], text[t])))) {
+      ++p;
+      ++t;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

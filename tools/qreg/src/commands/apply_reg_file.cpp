@@ -37,7 +37,6 @@ class Importer {
 
   // False with the failure described in what_ and error_.
   bool Apply(const RegSection& section) {
-    if (section.key.path.empty()) return true;
     const std::string at = Where(section.line);
     return section.remove ? RemoveSection(section, at) : Update(section, at);
   }

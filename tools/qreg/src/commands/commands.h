@@ -20,11 +20,13 @@ int Copy(const Words& words);
 int Export(const Words& words);
 int Import(const Words& words);
 int Watch(const Words& words);
+int Compare(const Words& words);
 
-// Shared by the commands: options parsed, or an "Invalid syntax" failure.
+// Shared by the commands: options parsed (and the registry view they ask
+// for set), or an "Invalid syntax" failure.
 std::optional<Options> CommandOptions(const char* command, const Words& words,
                                       const OptionSpec& spec, size_t positional);
-// A key name below a root, or an "Invalid key name" failure.
+// A key name (a root alone included), or an "Invalid key name" failure.
 std::optional<KeyPath> CommandKey(const std::string& text);
 
 // A command whose first argument names a key: its options and that key, or
@@ -35,6 +37,11 @@ struct KeyCommand {
 };
 std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& words,
                                           const OptionSpec& spec, size_t positional);
+
+// For commands that only read or remove: false, after a failure naming the
+// store, when the embedded store that serves key does not exist, so that
+// such a command never creates one.
+bool StoreThere(const KeyPath& key);
 
 // Asks QUESTION(Yes/No)? before a change: nullopt to go on; otherwise the exit
 // code, after "The operation was canceled by the user." for No, or after the

@@ -1,8 +1,10 @@
-#include "commands/commands.h"
-
 #include <cstdio>
 #include <utility>
 
+#include "access/registry_key.h"
+#include "access/store_presence.h"
+#include "cli/text.h"
+#include "commands/commands.h"
 #include "console/console.h"
 
 namespace qreg {
@@ -12,20 +14,26 @@ std::optional<Options> CommandOptions(const char* command, const Words& words,
   std::string error;
   auto options = ParseOptions(words, spec, error);
   if (options && options->positional.size() != positional)
-    error = "expected " + std::to_string(positional) + " argument(s)";
+    error = options->positional.size() < positional
+                ? "expected " + std::to_string(positional) + " argument(s), got " +
+                      std::to_string(options->positional.size())
+                : "unexpected argument " + options->positional[positional];
   if (!options || options->positional.size() != positional) {
-    FailText("Invalid syntax (" + error + "). Type \"QREG " + std::string(command) +
+    FailText("Invalid syntax: " + error + ". Type \"QREG " + std::string(command) +
              " /?\" for usage.");
     return std::nullopt;
   }
+  SetRegistryView(options->Has("reg:32")   ? KEY_WOW64_32KEY
+                  : options->Has("reg:64") ? KEY_WOW64_64KEY
+                                           : 0);
   return options;
 }
 
 std::optional<KeyPath> CommandKey(const std::string& text) {
   auto key = ParseKeyPath(text);
-  if (!key || key->path.empty()) {
+  if (!key) {
     FailText("Invalid key name: " + text +
-             " (ROOT\\Path with ROOT one of HKLM, HKCU, HKCR, HKU, HKCC).");
+             " (ROOT[\\Path] with ROOT one of HKLM, HKCU, HKCR, HKU, HKCC).");
     return std::nullopt;
   }
   return key;
@@ -38,6 +46,14 @@ std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& word
   auto path = CommandKey(options->positional[0]);
   if (!path) return std::nullopt;
   return KeyCommand{std::move(*options), std::move(*path)};
+}
+
+bool StoreThere(const KeyPath& key) {
+  const std::string missing = MissingStore(key);
+  if (missing.empty()) return true;
+  FailText("The registry store " + missing +
+           " does not exist (--store FILE or REGKEY_STORE chooses another).");
+  return false;
 }
 
 std::optional<int> Confirm(const std::string& question, const std::string& notTerminal) {

@@ -18,10 +18,12 @@ int Copy(const Words& words) {
   std::vector<RegSection> sections;
   WalkFailure failure;
   if (!ReadTree(*from, options->Has("s"), sections, failure)) return failure.Report();
-  for (RegSection& section : sections)
-    section.key = to->Child(std::string_view(section.key.path)
-                                .substr(from->path.size())
-                                .substr(section.key.path.size() > from->path.size() ? 1 : 0));
+  // Each key's path below the source, appended to the destination's.
+  for (RegSection& section : sections) {
+    const std::string& path = section.key.path;
+    const size_t below = from->path.empty() ? 0 : from->path.size() + 1;
+    section.key = to->Child(path.size() > from->path.size() ? path.substr(below) : std::string());
+  }
 
   if (!options->Has("f")) {
     for (RegSection& section : sections) {

@@ -14,15 +14,17 @@ int Delete(const Words& words) {
   const std::string full = path.FullName();
   const std::string name = options.Has("v") ? *options.Get("v") : std::string();
   const std::string shown = name.empty() ? "(Default)" : name;
+  if (!StoreThere(path)) return kFailure;
   RegistryKey key(path, Access::kWrite);
   if (!key.Open()) return Fail("Cannot open " + full, key.Error());
 
   const bool oneValue = options.Has("v") || options.Has("ve");
   if (!options.Has("f")) {
-    const std::string question = oneValue ? "Delete the registry value " + shown + " "
-                                 : options.Has("va")
-                                     ? "Delete all values under the registry key " + full + " "
-                                     : "Permanently delete the registry key " + full + " ";
+    const std::string question =
+        oneValue            ? "Delete the registry value " + shown + " "
+        : options.Has("va") ? "Delete all values under the registry key " + full + " "
+        : path.path.empty() ? "Permanently delete every subkey and value of " + full + " "
+                            : "Permanently delete the registry key " + full + " ";
     if (const auto stop = Confirm(question, "Not deleted (" + full +
                                                 "): input is not a terminal, so give /f to "
                                                 "delete without asking."))

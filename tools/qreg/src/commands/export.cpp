@@ -12,7 +12,8 @@ namespace {
 
 class TreeExporter final : public TreeVisitor {
  public:
-  TreeExporter(OutputFile& out, const std::string& file) : out_(out), file_(file) {}
+  TreeExporter(OutputFile& out, const std::string& file, RegFormat format)
+      : out_(out), file_(file), format_(format) {}
 
   bool Enter(RegistryKey& key, WalkFailure& failure) override {
     progress_.Step();
@@ -28,8 +29,14 @@ class TreeExporter final : public TreeVisitor {
       return failure.Set("read", key);
     }
     for (Value& v : values) section.entries.push_back({std::move(v), false, 0});
-    std::string why;
-    if (out_.Write(RegSectionText(section), why)) return true;
+    std::string text, why;
+    if (!RegSectionText(section, format_, text, why)) {
+      failure = {"export",
+                 key.FullName() + " (" + why + "; /a exports REGEDIT4, which keeps its bytes)",
+                 ERROR_INVALID_DATA};
+      return false;
+    }
+    if (out_.Write(text, why)) return true;
     failure = {"write", file_ + " (" + why + ")", ERROR_WRITE_FAULT};
     return false;
   }
@@ -37,13 +44,14 @@ class TreeExporter final : public TreeVisitor {
  private:
   OutputFile& out_;
   const std::string& file_;
+  RegFormat format_;
   Progress progress_{"Exported", 0};
 };
 
 }  // namespace
 
 int Export(const Words& words) {
-  const auto command = ParseKeyCommand("EXPORT", words, {{"y"}, {}}, 2);
+  const auto command = ParseKeyCommand("EXPORT", words, {{"y", "a"}, {}}, 2);
   if (!command) return kFailure;
   const Options& options = command->options;
   const KeyPath& path = command->path;
@@ -55,15 +63,18 @@ int Export(const Words& words) {
             "File " + file + " exists; input is not a terminal, so give /y to overwrite it."))
       return *stop;
   }
+  const RegFormat format = options.Has("a") ? RegFormat::kRegedit4 : RegFormat::kVersion5;
+  if (!StoreThere(path)) return kFailure;
   RegistryKey top(path, Access::kRead);
   if (!top.Open()) return Fail("Cannot open " + path.FullName(), top.Error());
   OutputFile out;
   std::string why;
   if (!out.Open(file, why)) return FailText("Cannot write " + file + ": " + why + ".");
-  if (!out.Write(RegFileHeader(), why)) return FailText("Cannot write " + file + ": " + why + ".");
+  if (!out.Write(RegFileHeader(format), why))
+    return FailText("Cannot write " + file + ": " + why + ".");
   WalkFailure failure;
   {
-    TreeExporter exporter(out, file);
+    TreeExporter exporter(out, file, format);
     if (!WalkTree(path, Access::kRead, true, exporter, failure)) return failure.Report();
   }
   if (!out.Commit(why)) return FailText("Cannot write " + file + ": " + why + ".");

@@ -44,11 +44,21 @@ struct RegFileError {
 // (a line or value over the limits above among them), and file left empty.
 bool ReadRegFile(ByteSource& source, RegFile& file, RegFileError& error);
 bool ParseRegFile(const std::string& bytes, RegFile& file, RegFileError& error);
-// A REGEDIT4 file, lines ending in CR LF, as Windows' registry editor writes
-// ANSI data: the header, then each section with its values and a blank line.
-std::string WriteRegFile(const std::vector<RegSection>& sections);
-std::string RegFileHeader();
-std::string RegSectionText(const RegSection& section);
+// Version 5.00 ("Windows Registry Editor Version 5.00", UTF-16LE with a
+// byte-order mark, as reg and the registry editor write), or REGEDIT4 (the
+// narrow bytes, data beyond ASCII as hex bytes).
+enum class RegFormat { kVersion5, kRegedit4 };
+
+// The file's start: its byte-order mark and header line, encoded.
+std::string RegFileHeader(RegFormat format);
+// A section with its values and a blank line, lines ending in CR LF,
+// encoded; false with why when version 5 cannot carry a name or string,
+// which is then not text in the system's narrow encoding.
+bool RegSectionText(const RegSection& section, RegFormat format, std::string& out,
+                    std::string& why);
+// A whole file (for tests); sections the format cannot carry are left out.
+std::string WriteRegFile(const std::vector<RegSection>& sections,
+                         RegFormat format = RegFormat::kRegedit4);
 // Whether a [...] line can carry the key's name: one without a line break.
 bool KeyNameFits(const KeyPath& key);
 

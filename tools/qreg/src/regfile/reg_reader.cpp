@@ -200,8 +200,6 @@ class Parser {
     t = Trim(t);
     if (!t.starts_with('=')) return Fail(number, "= missing after the value name");
     t = Trim(t.substr(1));
-    if (file_.sections.back().key.path.empty())
-      return Fail(number, "values directly under a root key are not supported");
     if (!Data(t, number, entry)) return false;
     file_.sections.back().entries.push_back(std::move(entry));
     return true;

@@ -1,10 +1,15 @@
-// Writing REGEDIT4 files. Strings that a quoted form cannot carry exactly (a
-// missing or inner zero, line breaks) go out as hex(1) so nothing is lost.
+// Writing .reg files as the registry editor does: version 5.00 in UTF-16LE,
+// or REGEDIT4. Strings that a quoted form cannot carry exactly (a missing or
+// inner zero, line breaks; in REGEDIT4 any byte beyond ASCII) go out as
+// hex(1) bytes so nothing is lost or misread; REG_EXPAND_SZ and REG_MULTI_SZ
+// always go out as bytes (UTF-16LE in version 5, the narrow bytes in
+// REGEDIT4).
 #include <windows.h>
 
 #include <cstdio>
 
 #include "regfile/reg_file.h"
+#include "regfile/text_encoding.h"
 
 namespace qreg {
 namespace {
@@ -28,26 +33,37 @@ std::string Escape(std::string_view text) {
   return out;
 }
 
-bool QuotedFits(const Value& value) {
+bool Ascii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+bool QuotedFits(const Value& value, RegFormat format) {
   if (value.type != REG_SZ || value.data.empty() || value.data.back() != '\0') return false;
   const std::string_view text(value.data.data(), value.data.size() - 1);
+  if (format == RegFormat::kRegedit4 && !Ascii(text)) return false;
   return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 
-void WriteHex(std::string& out, size_t column, const Value& value) {
+bool IsString(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+void WriteHex(std::string& out, size_t column, DWORD type, std::string_view bytes) {
   char prefix[16];
-  if (value.type == REG_BINARY)
+  if (type == REG_BINARY)
     std::snprintf(prefix, sizeof prefix, "hex:");
   else
-    std::snprintf(prefix, sizeof prefix, "hex(%lx):", static_cast<unsigned long>(value.type));
+    std::snprintf(prefix, sizeof prefix, "hex(%lx):", static_cast<unsigned long>(type));
   out += prefix;
   column += std::string_view(prefix).size();
   static const char digits[] = "0123456789abcdef";
-  for (size_t i = 0; i < value.data.size(); ++i) {
-    const unsigned char byte = static_cast<unsigned char>(value.data[i]);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[i]);
     out += digits[byte >> 4];
     out += digits[byte & 15];
-    if (i + 1 == value.data.size()) break;
+    if (i + 1 == bytes.size()) break;
     out += ',';
     column += 3;
     if (column >= kWrapColumn) {
@@ -57,11 +73,12 @@ void WriteHex(std::string& out, size_t column, const Value& value) {
   }
 }
 
-void WriteValue(std::string& out, const Value& value) {
+// False when version 5 cannot carry the string's bytes as UTF-16.
+bool WriteValue(std::string& out, const Value& value, RegFormat format) {
   const std::string name = value.name.empty() ? "@" : "\"" + Escape(value.name) + "\"";
   out += name;
   out += '=';
-  if (QuotedFits(value)) {
+  if (QuotedFits(value, format)) {
     out += '"';
     out += Escape(std::string_view(value.data.data(), value.data.size() - 1));
     out += '"';
@@ -71,32 +88,58 @@ void WriteValue(std::string& out, const Value& value) {
     char text[16];
     std::snprintf(text, sizeof text, "dword:%08lx", n);
     out += text;
+  } else if (format == RegFormat::kVersion5 && IsString(value.type)) {
+    const auto wide = Utf16FromNarrow(value.data);
+    if (!wide) return false;
+    WriteHex(out, name.size() + 1, value.type, *wide);
   } else {
-    WriteHex(out, name.size() + 1, value);
+    WriteHex(out, name.size() + 1, value.type, value.data);
   }
   out += "\r\n";
+  return true;
 }
 
 }  // namespace
 
-std::string RegFileHeader() { return "REGEDIT4\r\n\r\n"; }
+std::string RegFileHeader(RegFormat format) {
+  if (format == RegFormat::kRegedit4) return "REGEDIT4\r\n\r\n";
+  return "\xFF\xFE" + *Utf16FromNarrow("Windows Registry Editor Version 5.00\r\n\r\n");
+}
 
 bool KeyNameFits(const KeyPath& key) {
   return key.FullName().find_first_of("\r\n") == std::string::npos;
 }
 
-std::string RegSectionText(const RegSection& section) {
-  std::string out = "[";
-  out += section.key.FullName();
-  out += "]\r\n";
-  for (const RegEntry& entry : section.entries) WriteValue(out, entry.value);
-  out += "\r\n";
-  return out;
+bool RegSectionText(const RegSection& section, RegFormat format, std::string& out,
+                    std::string& why) {
+  std::string text = "[";
+  text += section.key.FullName();
+  text += "]\r\n";
+  for (const RegEntry& entry : section.entries)
+    if (!WriteValue(text, entry.value, format)) {
+      why = "the data of value " + (entry.value.name.empty() ? "(Default)" : entry.value.name) +
+            " is not text in this system's encoding";
+      return false;
+    }
+  text += "\r\n";
+  if (format == RegFormat::kRegedit4) {
+    out = std::move(text);
+    return true;
+  }
+  auto wide = Utf16FromNarrow(text);
+  if (!wide) {
+    why = "a key or value name is not text in this system's encoding";
+    return false;
+  }
+  out = std::move(*wide);
+  return true;
 }
 
-std::string WriteRegFile(const std::vector<RegSection>& sections) {
-  std::string out = RegFileHeader();
-  for (const RegSection& section : sections) out += RegSectionText(section);
+std::string WriteRegFile(const std::vector<RegSection>& sections, RegFormat format) {
+  std::string out = RegFileHeader(format);
+  std::string text, why;
+  for (const RegSection& section : sections)
+    if (RegSectionText(section, format, text, why)) out += text;
   return out;
 }
 

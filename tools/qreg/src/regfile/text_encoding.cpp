@@ -39,7 +39,55 @@ void AppendUtf8(std::string& out, uint32_t c) {
 }
 #endif
 
+void AppendUnit(std::string& out, uint32_t unit) {
+  out += static_cast<char>(unit & 0xFF);
+  out += static_cast<char>(unit >> 8);
+}
+
 }  // namespace
+
+std::optional<std::string> Utf16FromNarrow(std::string_view narrow) {
+  std::string out;
+  out.reserve(narrow.size() * 2);
+#ifdef _WIN32
+  if (narrow.empty()) return out;
+  const int size =
+      MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+  if (size <= 0) return std::nullopt;
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), size);
+  for (wchar_t unit : wide) AppendUnit(out, static_cast<uint16_t>(unit));
+#else
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(narrow[i]); };
+  for (size_t i = 0; i < narrow.size();) {
+    const unsigned char lead = byte(i);
+    size_t length = lead < 0x80   ? 1
+                    : lead < 0xC2 ? 0
+                    : lead < 0xE0 ? 2
+                    : lead < 0xF0 ? 3
+                    : lead < 0xF5 ? 4
+                                  : 0;
+    if (length == 0 || i + length > narrow.size()) return std::nullopt;
+    uint32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length; ++k) {
+      if ((byte(i + k) & 0xC0) != 0x80) return std::nullopt;
+      c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8.
+    if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+        (c >= 0xD800 && c <= 0xDFFF))
+      return std::nullopt;
+    if (c >= 0x10000) {
+      AppendUnit(out, 0xD800 + ((c - 0x10000) >> 10));
+      AppendUnit(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      AppendUnit(out, c);
+    }
+    i += length;
+  }
+#endif
+  return out;
+}
 
 std::optional<std::string> NarrowFromUtf16(std::string_view bytes) {
   if (bytes.size() % 2 != 0) return std::nullopt;

@@ -20,6 +20,9 @@ size_t UnitSize(FileEncoding encoding);
 // One line's bytes (after the mark) as narrow text; nullopt when they do not
 // decode.
 std::optional<std::string> DecodeText(FileEncoding encoding, std::string_view bytes);
+// Narrow text as UTF-16LE bytes; nullopt when it does not decode (bytes that
+// are not UTF-8, on systems whose narrow text is UTF-8).
+std::optional<std::string> Utf16FromNarrow(std::string_view narrow);
 // UTF-16LE bytes (an even count) as narrow text.
 std::optional<std::string> NarrowFromUtf16(std::string_view bytes);
 

@@ -102,24 +102,29 @@ std::string TypeName(DWORD type) {
   return Number(type);
 }
 
-std::string FormatData(DWORD type, std::string_view data) {
+std::vector<std::string> MultiStrings(std::string_view data) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start < data.size()) {
+    size_t end = data.find('\0', start);
+    if (end == std::string_view::npos) end = data.size();
+    parts.emplace_back(data.substr(start, end - start));
+    start = end + 1;
+  }
+  while (!parts.empty() && parts.back().empty()) parts.pop_back();
+  return parts;
+}
+
+std::string FormatData(DWORD type, std::string_view data, std::string_view separator) {
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ:
       return std::string(data.substr(0, data.find('\0')));
     case REG_MULTI_SZ: {
-      std::vector<std::string_view> parts;
-      size_t start = 0;
-      while (start < data.size()) {
-        size_t end = data.find('\0', start);
-        if (end == std::string_view::npos) end = data.size();
-        parts.push_back(data.substr(start, end - start));
-        start = end + 1;
-      }
-      while (!parts.empty() && parts.back().empty()) parts.pop_back();
+      const std::vector<std::string> parts = MultiStrings(data);
       std::string out;
       for (size_t i = 0; i < parts.size(); ++i) {
-        if (i != 0) out += "\\0";
+        if (i != 0) out += separator;
         out += parts[i];
       }
       return out;

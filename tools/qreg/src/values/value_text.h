@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qreg {
 
@@ -15,8 +16,11 @@ std::optional<DWORD> ParseTypeName(std::string_view name);
 // The type's name; "0x..." for codes without one.
 std::string TypeName(DWORD type);
 // The data as query prints it: strings as they are, REG_MULTI_SZ joined with
-// "\0", numbers as 0x..., everything else (and misfit sizes) as hex digits.
-std::string FormatData(DWORD type, std::string_view data);
+// separator ("\0" by default), numbers as 0x..., everything else (and misfit
+// sizes) as hex digits.
+std::string FormatData(DWORD type, std::string_view data, std::string_view separator = "\\0");
+// The strings of REG_MULTI_SZ data, without the empty ones at its end.
+std::vector<std::string> MultiStrings(std::string_view data);
 // The bytes that add stores for /d TEXT (nullopt text: /d not given).
 // separator is the /s character for REG_MULTI_SZ, "\0" by default.
 std::optional<std::string> ParseData(DWORD type, const std::string* text,
