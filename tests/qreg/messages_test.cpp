@@ -16,6 +16,7 @@
 namespace qreg {
 namespace {
 
+#ifndef _WIN32
 std::string Text(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -29,6 +30,7 @@ std::set<std::string> CodeNames(const std::string& text) {
     names.insert(it->str());
   return names;
 }
+#endif
 
 TEST(Messages, EveryCodeOfTheEmbeddedRegistryHasItsText) {
 #ifdef _WIN32

@@ -171,6 +171,20 @@ Result QregApart(const std::vector<std::string>& args) {
   return Finish(child);
 }
 
+#ifndef _WIN32
+Result Shell(const std::string& command) {
+  Result result;
+  FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+#endif
+
 std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -39,6 +39,11 @@ Result Qreg(const std::vector<std::string>& args, const std::string& input = "")
 // Standard output and standard error apart.
 Result QregApart(const std::vector<std::string>& args);
 
+#ifndef _WIN32
+// A shell command's exit code and standard output (standard error merged).
+Result Shell(const std::string& command);
+#endif
+
 // The tests' native store file (and, through --store, the child's).
 std::string Store();
 

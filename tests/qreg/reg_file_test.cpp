@@ -68,6 +68,58 @@ TEST(RegFile, EveryTypeRoundTripsByteForByte) {
   }
 }
 
+TEST(RegFile, Version5InUtf16CarriesEveryTypeAndNonAsciiText) {
+#ifdef _WIN32
+  const std::string high = "caf\xe9";  // the ANSI code page
+#else
+  const std::string high = "caf\xc3\xa9 \xe2\x82\xac";  // UTF-8
+#endif
+  const std::vector<Value> values = {
+      {"", REG_SZ, std::string("default\0", 8)},
+      {"quote\"and\\slash", REG_SZ, std::string("a \"b\" \\c\0", 10)},
+      {"no terminator", REG_SZ, "abc"},
+      {"line\nbreak", REG_SZ, std::string("x\r\ny\0", 5)},
+      {"inner zero", REG_SZ, std::string("a\0b\0", 4)},
+      {"expand", REG_EXPAND_SZ, "%PATH%;" + high + '\0'},
+      {"multi", REG_MULTI_SZ, "a" + std::string(1, '\0') + high + std::string(2, '\0')},
+      {"dword", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+      {"qword", REG_QWORD, std::string("\x01\0\0\0\0\0\0\x80", 8)},
+      {"binary", REG_BINARY, std::string("\x00\x01\xff", 3)},
+      {"none", REG_NONE, ""},
+      {high, REG_SZ, high + '\0'},
+  };
+  const std::string bytes =
+      WriteRegFile({Section("Software\\" + high, values)}, RegFormat::kVersion5);
+  ASSERT_TRUE(bytes.starts_with(std::string("\xff\xfeW\0i\0n\0", 8)));
+  RegFile file;
+  RegFileError error;
+  ASSERT_TRUE(ParseRegFile(bytes, file, error)) << error.line << ": " << error.reason;
+  ASSERT_EQ(file.sections.size(), 1u);
+  EXPECT_EQ(file.sections[0].key.path, "Software\\" + high);
+  ASSERT_EQ(file.sections[0].entries.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Value& got = file.sections[0].entries[i].value;
+    EXPECT_EQ(got.name, values[i].name);
+    EXPECT_EQ(got.type, values[i].type) << values[i].name;
+    EXPECT_EQ(got.data, values[i].data) << values[i].name;
+  }
+#ifndef _WIN32
+  std::string out, why;
+  EXPECT_FALSE(RegSectionText(Section("Software\\x", {{"s", REG_SZ, std::string("\xe9\0", 2)}}),
+                              RegFormat::kVersion5, out, why));
+  EXPECT_NE(why.find("value s"), std::string::npos) << why;
+  EXPECT_FALSE(RegSectionText(Section("Software\\\xe9", {}), RegFormat::kVersion5, out, why));
+#endif
+}
+
+TEST(RegFile, Regedit4WritesDataBeyondAsciiAsBytes) {
+  const std::string text =
+      WriteRegFile({Section("Software\\x", {{"s", REG_SZ, std::string("caf\xc3\xa9\0", 6)},
+                                            {"plain", REG_SZ, std::string("cafe\0", 5)}})});
+  EXPECT_NE(text.find("\"s\"=hex(1):63,61,66,c3,a9,00\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"plain\"=\"cafe\"\r\n"), std::string::npos) << text;
+}
+
 TEST(RegFile, WritesWhatTheRegistryEditorWrites) {
   const std::string text =
       WriteRegFile({Section("Software\\x", {{"", REG_SZ, std::string("v\0", 2)},

@@ -11,6 +11,8 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #endif
 
@@ -122,6 +124,31 @@ TEST_F(Tool, CommandsThatOnlyReadOrRemoveNeverCreateAStore) {
   EXPECT_EQ(Qreg({"--store", store, "add", key_}).out, kDone);
   EXPECT_TRUE(std::filesystem::exists(store));
   std::filesystem::remove_all(folder);
+}
+
+// The bash completion, sourced as bash does, with the built qreg on PATH.
+TEST_F(Tool, BashCompletesOperationsOptionsTypesAndKeys) {
+  if (std::system("command -v bash >/dev/null") != 0) GTEST_SKIP() << "no bash";
+  Qreg({"add", key_ + "\\Alpha"});
+  Qreg({"add", key_ + "\\beta"});
+  const std::string script = std::string(QREG_TEST_DIR) + "/completion-test.sh";
+  const std::string exe = QREG_EXE;
+  WriteFile(script, "source '" QREG_COMPLETION
+                    "'\n"
+                    "PATH='" +
+                        exe.substr(0, exe.rfind('/')) +
+                        "':$PATH\n"
+                        "t() { COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                        "COMPREPLY=(); _qreg; printf '%s|' \"${COMPREPLY[@]}\"; echo; }\n"
+                        "t qreg comp\n"
+                        "t qreg query \"'hkcu\"\n"
+                        "t qreg query \"'HKCU\\x\" /t reg_ex\n"
+                        "t qreg export x /\n"
+                        "t qreg --store '" +
+                        Store() + "' query \"'" + key_ + "\\\\\"\n");
+  const Result r = Shell("bash '" + script + "'");
+  EXPECT_EQ(r.out, "compare|\n'HKCU\\|\nREG_EXPAND_SZ|\n/y|/a|/reg:32|/reg:64|/?|\n'" + key_ +
+                       "\\Alpha\\|'" + key_ + "\\beta\\|\n");
 }
 #endif
 

@@ -2,6 +2,9 @@
 
 #include "cli/key_path.h"
 #include "cli/options.h"
+#include "cli/text.h"
+#include "regfile/text_encoding.h"
+#include "values/json.h"
 #include "values/value_text.h"
 
 namespace qreg {
@@ -71,6 +74,67 @@ TEST(Options, SlashAndDashKeywordsInAnyCase) {
   EXPECT_FALSE(ParseOptions({"/f", "-f"}, spec, error));
   EXPECT_FALSE(ParseOptions({"-zz"}, spec, error));
 }
+
+TEST(Options, UnknownSlashWordsAreErrorsUnlessTheyLookLikePathsAndValuesMayBeOptional) {
+  std::string error;
+  const OptionSpec spec{{"s"}, {"v", "f"}, {"v"}};
+  EXPECT_FALSE(ParseOptions({"/x"}, spec, error));
+  EXPECT_EQ(error, "unknown option /x");
+  auto o = ParseOptions({"/tmp/out", "./x", "/x.reg", "/f", "pat", "/v", "/s"}, spec, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->positional, (std::vector<std::string>{"/tmp/out", "./x", "/x.reg"}));
+  EXPECT_TRUE(o->Bare("v"));
+  EXPECT_EQ(*o->Get("f"), "pat");
+  o = ParseOptions({"/v", "name", "/REG:64"}, spec, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_FALSE(o->Bare("v"));
+  EXPECT_TRUE(o->Has("reg:64"));
+  EXPECT_FALSE(ParseOptions({"/reg:32", "/reg:64"}, spec, error));
+  EXPECT_FALSE(ParseOptions({"/f"}, spec, error));  // /f needs its value
+}
+
+TEST(Patterns, StarsAndQuestionMarksWithOrWithoutCase) {
+  EXPECT_TRUE(Matches("*", "", false));
+  EXPECT_TRUE(Matches("a*b", "aXbab", false));
+  EXPECT_TRUE(Matches("*a*b", "xxaxxbxxb", false));
+  EXPECT_FALSE(Matches("*a*b", "xxaxxbxxc", false));
+  EXPECT_TRUE(Matches("s?stem", "SYSTEM", false));
+  EXPECT_FALSE(Matches("s?stem", "SYSTEM", true));
+  EXPECT_FALSE(Matches("abc", "abcd", false));
+  EXPECT_TRUE(Matches("*\xe9*", "caf\xe9", true));
+  // No blow-up on many stars against a long text without a match.
+  EXPECT_FALSE(Matches("*a*a*a*a*a*a*a*a*b", std::string(20000, 'a'), false));
+}
+
+TEST(Json, StringsNumbersListsAndBytes) {
+  EXPECT_EQ(JsonString("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\u0001\"");
+  EXPECT_EQ(ValueJson({"d", REG_DWORD, std::string("\x07\0\0\0", 4)}),
+            "{\"name\":\"d\",\"type\":\"REG_DWORD\",\"data\":7}");
+  EXPECT_EQ(ValueJson({"q", REG_QWORD, std::string("\0\0\0\0\0\0\0\x80", 8)}),
+            "{\"name\":\"q\",\"type\":\"REG_QWORD\",\"data\":9223372036854775808}");
+  EXPECT_EQ(ValueJson({"m", REG_MULTI_SZ, std::string("a\0b\0\0", 5)}),
+            "{\"name\":\"m\",\"type\":\"REG_MULTI_SZ\",\"data\":[\"a\",\"b\"]}");
+  EXPECT_EQ(ValueJson({"", REG_BINARY, "\x0a\xff"}),
+            "{\"name\":\"\",\"type\":\"REG_BINARY\",\"hex\":\"0AFF\"}");
+  EXPECT_EQ(ValueJson({"short", REG_DWORD, "\x01"}),
+            "{\"name\":\"short\",\"type\":\"REG_DWORD\",\"hex\":\"01\"}");
+#ifndef _WIN32
+  EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
+  EXPECT_EQ(JsonString("caf\xe9"), "\"caf\\u00e9\"");  // no UTF-8: read as Latin-1
+  EXPECT_EQ(ValueJson({"s", REG_SZ, std::string("caf\xe9\0", 5)}),
+            "{\"name\":\"s\",\"type\":\"REG_SZ\",\"hex\":\"636166E900\"}");
+#endif
+}
+
+#ifndef _WIN32
+TEST(Encoding, Utf16FromUtf8TakesOnlyWellFormedText) {
+  EXPECT_EQ(*Utf16FromNarrow("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"),
+            std::string("a\0\xe9\0\xac\x20\x3d\xd8\x00\xde", 10));
+  for (const char* bad : {"\xe9", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc3"})
+    EXPECT_FALSE(Utf16FromNarrow(bad)) << bad;
+  EXPECT_EQ(*NarrowFromUtf16(*Utf16FromNarrow("x\xf0\x9f\x98\x80")), "x\xf0\x9f\x98\x80");
+}
+#endif
 
 }  // namespace
 }  // namespace qreg

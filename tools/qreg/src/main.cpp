@@ -35,6 +35,7 @@ bool TakeStore(std::vector<std::string>& words) {
       return false;
     }
 #ifdef _WIN32
+    (void)taken;
     qreg::FailText("--store chooses an embedded store, which Windows does not use.");
     return false;
 #else

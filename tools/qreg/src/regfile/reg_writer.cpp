@@ -42,7 +42,7 @@ bool Ascii(std::string_view text) {
 bool QuotedFits(const Value& value, RegFormat format) {
   if (value.type != REG_SZ || value.data.empty() || value.data.back() != '\0') return false;
   const std::string_view text(value.data.data(), value.data.size() - 1);
-  if (format == RegFormat::kRegedit4 && !Ascii(text)) return false;
+  if (format == RegFormat::kRegedit4 ? !Ascii(text) : !Utf16FromNarrow(text)) return false;
   return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 

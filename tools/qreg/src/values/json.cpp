@@ -45,21 +45,18 @@ std::string Utf8FromAnsi(std::string_view text) {
 }
 #endif
 
-bool IsUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const size_t n = Utf8Length(text.substr(i));
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
-
+// Narrow text is ANSI on Windows, which always converts; elsewhere UTF-8.
 bool IsText(std::string_view narrow) {
 #ifdef _WIN32
   (void)narrow;
   return true;
 #else
-  return IsUtf8(narrow);
+  for (size_t i = 0; i < narrow.size();) {
+    const size_t n = Utf8Length(narrow.substr(i));
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
 #endif
 }
 
