@@ -1,6 +1,7 @@
 #include "registry/hive.h"
 
 #include "registry/names.h"
+#include "registry/store_files.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,11 +24,16 @@ std::int64_t FileTimeNow() {
 }
 
 long Hive::Open(const std::string& path, std::shared_ptr<Hive>& hive) {
+  // A file store is opened by its real path, after its files are checked.
+  std::string file = path;
+  if (path != ":memory:") {
+    if (const long error = PrepareStoreFile(path, file)) return error;
+  }
   std::unique_ptr<Store> store;
-  if (const long error = Store::Open(path, store)) return error;
+  if (const long error = Store::Open(file, store)) return error;
   const bool inMemory = store->InMemory();
   try {
-    hive.reset(new Hive(std::move(store), inMemory ? std::string() : path));
+    hive.reset(new Hive(std::move(store), inMemory ? std::string() : file));
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }

@@ -4,6 +4,7 @@
 #include "registry/names.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -32,20 +33,33 @@ void MakeParentFolders(const std::string& path) {
   }
 }
 
+// The runtime folder, when this user alone may enter it, as its
+// specification demands.
+bool PrivateRuntimeFolder(const char* folder) {
+  struct stat info {};
+  return folder != nullptr && *folder == '/' && ::lstat(folder, &info) == 0 &&
+         S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
 }  // namespace
 
-std::string LocalStorePath() {
-  if (const char* store = std::getenv("REGKEY_STORE"); store != nullptr && *store != '\0')
-    return store;
+long LocalStorePath(std::string& path) {
+  if (const char* store = std::getenv("REGKEY_STORE"); store != nullptr && *store != '\0') {
+    path = store;
+    return ERROR_SUCCESS;
+  }
   std::string folder;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
     folder = data;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
     folder = std::string(home) + "/.local/share";
+  } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); PrivateRuntimeFolder(runtime)) {
+    folder = runtime;
   } else {
-    folder = "/tmp";
+    return ERROR_ENVVAR_NOT_FOUND;
   }
-  return folder + "/regkey/registry.db";
+  path = folder + "/regkey/registry.db";
+  return ERROR_SUCCESS;
 }
 
 long LocalHive(std::shared_ptr<Hive>& hive) {
@@ -53,7 +67,8 @@ long LocalHive(std::shared_ptr<Hive>& hive) {
   std::lock_guard<std::mutex> lock(machines.mutex);
   if (!machines.local) {
     // A store that can't be opened now is tried again at the next call.
-    const std::string path = LocalStorePath();
+    std::string path;
+    if (const long error = LocalStorePath(path)) return error;
     if (path != ":memory:") MakeParentFolders(path);
     if (const long error = Hive::Open(path, machines.local)) return error;
   }

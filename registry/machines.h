@@ -24,7 +24,11 @@ long LocalHive(std::shared_ptr<Hive>& hive);
 // compared without regard to case); ERROR_BAD_NETPATH for an unknown one.
 long MachineHive(const std::string& name, std::shared_ptr<Hive>& hive);
 
-// The store file this process uses for its own registry.
-std::string LocalStorePath();
+// The store file this process uses for its own registry: $REGKEY_STORE,
+// else under $XDG_DATA_HOME, else under $HOME/.local/share, else (no home)
+// under $XDG_RUNTIME_DIR when that is a folder of this user's alone (0700).
+// ERROR_ENVVAR_NOT_FOUND when none of them gives one: no shared folder is
+// ever a default.
+long LocalStorePath(std::string& path);
 
 }  // namespace regkey::registry

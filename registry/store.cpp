@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -113,7 +114,8 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
 // Runs a statement that returns no rows.
 long Run(sqlite3_stmt* statement) {
   const int rc = sqlite3_step(statement);
-  return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS
+                                               : ErrorFromSqlite(rc, sqlite3_db_handle(statement));
 }
 
 // Creates the store file for its owner alone before SQLite opens it.
@@ -129,6 +131,16 @@ long CreateFileForOwner(const std::string& path) {
 }
 
 }  // namespace
+
+long ErrorFromSqlite(int rc, sqlite3* db) {
+  // SQLite reports some writes that found no space (growing the -shm file)
+  // as I/O errors.
+  if ((rc & 0xFF) == SQLITE_IOERR && db != nullptr) {
+    const int error = sqlite3_system_errno(db);
+    if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
+  }
+  return ErrorFromSqlite(rc);
+}
 
 long ErrorFromSqlite(int rc) {
   switch (rc & 0xFF) {
@@ -169,9 +181,11 @@ long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
   if (!opened->inMemory_) {
     if (const long error = CreateFileForOwner(path)) return error;
   }
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  // The path is the store's real one: a link put in its place is refused.
+  const int flags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
   int rc = sqlite3_open_v2(path.c_str(), &opened->db_, flags, nullptr);
-  if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  if (rc != SQLITE_OK) return ErrorFromSqlite(rc, opened->db_);
   sqlite3_extended_result_codes(opened->db_, 0);
   sqlite3_busy_timeout(opened->db_, 10'000);
   // 1 KiB pages (for new stores): a commit writes whole pages, and most
@@ -208,7 +222,7 @@ long Store::Setup(const char* pragmas) {
     if (rc == SQLITE_OK) return ERROR_SUCCESS;
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     const bool busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
-    if (!busy || std::chrono::steady_clock::now() >= deadline) return ErrorFromSqlite(rc);
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return ErrorFromSqlite(rc, db_);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -251,7 +265,7 @@ long ReadKeyRow(sqlite3_stmt* statement, KeyRow& row, bool& found) {
   const int rc = sqlite3_step(statement);
   found = rc == SQLITE_ROW;
   if (rc == SQLITE_DONE) return ERROR_SUCCESS;
-  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
+  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc, sqlite3_db_handle(statement));
   row.id = sqlite3_column_int64(statement, 0);
   row.parent = sqlite3_column_int64(statement, 1);
   row.name = ColumnText(statement, 2);
@@ -289,7 +303,7 @@ long Store::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
     row.mtime = sqlite3_column_int64(*use, 3);
     rows.push_back(std::move(row));
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long Store::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
@@ -306,7 +320,7 @@ long Store::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
     row.mtime = sqlite3_column_int64(*use, 4);
     rows.push_back(std::move(row));
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long Store::HasChildren(KeyId id, bool& any) {
@@ -314,7 +328,7 @@ long Store::HasChildren(KeyId id, bool& any) {
   sqlite3_bind_int64(*use, 1, id);
   const int rc = sqlite3_step(*use);
   any = rc == SQLITE_ROW;
-  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long Store::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
@@ -330,7 +344,7 @@ long Store::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
                          [](const ChildRow& row, const std::string& f) { return row.fold < f; });
     if (it != children.end() && it->fold == fold) it->mtime = std::max(it->mtime, mtime);
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long Store::Begin() {

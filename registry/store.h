@@ -99,7 +99,9 @@ class Store {
   std::vector<sqlite3_stmt*> statements_;
 };
 
-// The Win32 code for an SQLite result.
+// The Win32 code for an SQLite result; with the connection, an I/O error
+// for want of space is ERROR_DISK_FULL.
 long ErrorFromSqlite(int rc);
+long ErrorFromSqlite(int rc, sqlite3* db);
 
 }  // namespace regkey::registry
