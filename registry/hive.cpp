@@ -32,11 +32,14 @@ long Hive::Open(const std::string& path, std::shared_ptr<Hive>& hive) {
   std::unique_ptr<Store> store;
   if (const long error = Store::Open(file, store)) return error;
   const bool inMemory = store->InMemory();
+  std::shared_ptr<Hive> opened;
   try {
-    hive.reset(new Hive(std::move(store), inMemory ? std::string() : file));
+    opened.reset(new Hive(std::move(store), inMemory ? std::string() : file));
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
+  if (const long error = opened->counter_.error()) return error;
+  hive = std::move(opened);
   return ERROR_SUCCESS;
 }
 
@@ -44,7 +47,8 @@ Hive::Hive(std::unique_ptr<Store> store, const std::string& path)
     : store_(std::move(store)),
       counter_(path),
       log_(counter_.LogArea()),
-      notifications_(counter_.LogArea() != nullptr ? &log_ : nullptr) {}
+      notifications_(counter_.LogArea() != nullptr ? &log_ : nullptr,
+                     [this] { counter_.Refresh(); }) {}
 
 void Hive::SyncLocked() {
   const std::uint64_t now = counter_.Load();
@@ -130,7 +134,13 @@ long Hive::WriteLocked(Change change) {
   if (const long error = store_->Begin()) return error;
   const std::uint64_t before = counter_.Load();
   if (before != stamp_ || before % 2 == 1) ClearLocked();
-  const std::uint64_t begun = counter_.BeginWrite();
+  std::uint64_t begun = 0;
+  if (const long error = counter_.BeginWrite(begun)) {
+    // The commit could not be told to other processes.
+    store_->Rollback();
+    ClearLocked();
+    return error;
+  }
   pending_.clear();
   long error;
   try {

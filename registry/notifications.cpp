@@ -20,7 +20,10 @@ bool Below(const std::string& path, const std::string& key) {
 
 // A truncated path matches whenever the whole path might.
 bool Matches(const Watch& watch, const ChangeRow& change) {
-  if (change.seq <= watch.armedAt) return false;
+  // A change of another generation of the log came after the request: the
+  // generation changes only after the request read the log.
+  if (change.generation == watch.armedAt.generation && change.seq <= watch.armedAt.seq)
+    return false;
   const bool mayBeKey =
       change.truncated ? StartsWith(watch.path, change.path) : change.path == watch.path;
   if (change.kind == kChangeDeleted) return mayBeKey;
@@ -88,7 +91,11 @@ void Notifications::StartWatcherLocked() {
   if (watcher_.joinable()) watcher_.join();  // a watcher that has just ended
   // Changes up to the oldest armed request are known already.
   seen_ = watches_.front().armedAt;
-  for (const Watch& watch : watches_) seen_ = std::min(seen_, watch.armedAt);
+  for (const Watch& watch : watches_) {
+    // Requests armed in different generations: read as if all were missed.
+    if (watch.armedAt.generation != seen_.generation) seen_.generation = 0;
+    seen_.seq = std::min(seen_.seq, watch.armedAt.seq);
+  }
   watching_ = true;
   try {
     watcher_ = std::thread([this] { WatchStore(); });
@@ -103,6 +110,7 @@ void Notifications::WatchStore() {
   while (!stopping_ && !watches_.empty()) {
     stop_.wait_for(lock, kPollInterval);
     if (stopping_) break;
+    if (beforeRead_) beforeRead_();
     if (shared_->ReadSince(seen_, changes)) {
       RaiseLocked(changes);
     } else {

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,14 +22,16 @@ struct Watch {
   std::string path;           // folded path of the watched key
   bool subtree = false;
   std::uint32_t filter = 0;
-  std::int64_t armedAt = 0;  // last change committed when it was armed
+  LogPosition armedAt;  // last change committed when it was armed
   std::shared_ptr<platform::KernelEvent> event;
 };
 
 class Notifications {
  public:
-  // `shared` null: changes come from this process alone.
-  explicit Notifications(const ChangeLog* shared) : shared_(shared) {}
+  // `shared` null: changes come from this process alone. `beforeRead` runs
+  // before each read of the shared log (a check of the memory it is in).
+  explicit Notifications(const ChangeLog* shared, std::function<void()> beforeRead = {})
+      : shared_(shared), beforeRead_(std::move(beforeRead)) {}
   ~Notifications();
   Notifications(const Notifications&) = delete;
   Notifications& operator=(const Notifications&) = delete;
@@ -47,13 +50,14 @@ class Notifications {
   void RaiseAllLocked();
 
   const ChangeLog* const shared_;
+  const std::function<void()> beforeRead_;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
   std::vector<Watch> watches_;
   bool watching_ = false;
   std::thread watcher_;
-  std::int64_t seen_ = 0;  // last change the watcher read
+  LogPosition seen_;  // last change the watcher read
 };
 
 }  // namespace regkey::registry

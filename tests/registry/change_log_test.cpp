@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@ namespace {
 
 using regkey::registry::ChangeLog;
 using regkey::registry::ChangeRow;
+using regkey::registry::LogPosition;
 
 std::vector<ChangeRow> Changes(std::initializer_list<std::string> paths) {
   std::vector<ChangeRow> changes;
@@ -28,7 +31,7 @@ TEST(ChangeLog, ReadersSeeOnlyPublishedChangesInOrder) {
   auto first = Changes({"HKCU\\A", "HKCU\\B"});
   EXPECT_EQ(0, log.Append(first));
   EXPECT_EQ(2, first.back().seq);
-  std::int64_t seen = 0;
+  LogPosition seen = log.Committed();
   std::vector<ChangeRow> read;
   ASSERT_TRUE(log.ReadSince(seen, read));
   EXPECT_TRUE(read.empty());  // appended, not yet committed
@@ -37,7 +40,7 @@ TEST(ChangeLog, ReadersSeeOnlyPublishedChangesInOrder) {
   ASSERT_EQ(2u, read.size());
   EXPECT_EQ("HKCU\\A", read[0].path);
   EXPECT_EQ(2, read[1].seq);
-  EXPECT_EQ(2, seen);
+  EXPECT_EQ(2, seen.seq);
 
   // A rolled-back write takes its numbers back.
   auto rolledBack = Changes({"HKCU\\C"});
@@ -53,12 +56,12 @@ TEST(ChangeLog, ReadersSeeOnlyPublishedChangesInOrder) {
 
   // A late publisher never moves the committed mark back.
   log.Publish(1);
-  EXPECT_EQ(3, log.Committed());
+  EXPECT_EQ(3, log.Committed().seq);
 }
 
 TEST(ChangeLog, AReaderLeftBehindByAWholeRingIsTold) {
   ChangeLog log(nullptr);
-  std::int64_t seen = 0;
+  LogPosition seen = log.Committed();
   for (std::size_t i = 0; i <= ChangeLog::kSlots; ++i) {
     auto one = Changes({"HKCU\\K" + std::to_string(i)});
     log.Append(one);
@@ -66,7 +69,7 @@ TEST(ChangeLog, AReaderLeftBehindByAWholeRingIsTold) {
   }
   std::vector<ChangeRow> read;
   EXPECT_FALSE(log.ReadSince(seen, read));
-  EXPECT_EQ(log.Committed(), seen);
+  EXPECT_EQ(log.Committed().seq, seen.seq);
   ASSERT_TRUE(log.ReadSince(seen, read));
   EXPECT_TRUE(read.empty());
 }
@@ -77,7 +80,7 @@ TEST(ChangeLog, LongPathsAreKeptAsTheirStartAndMarked) {
   auto changes = Changes({longPath, "HKCU\\short"});
   log.Append(changes);
   log.Publish(2);
-  std::int64_t seen = 0;
+  LogPosition seen{log.Committed().generation, 0};
   std::vector<ChangeRow> read;
   ASSERT_TRUE(log.ReadSince(seen, read));
   ASSERT_EQ(2u, read.size());
@@ -85,6 +88,99 @@ TEST(ChangeLog, LongPathsAreKeptAsTheirStartAndMarked) {
   EXPECT_EQ(longPath.substr(0, ChangeLog::kPathBytes), read[0].path);
   EXPECT_FALSE(read[1].truncated);
   EXPECT_EQ("HKCU\\short", read[1].path);
+}
+
+// --- A log in memory that others may have written anything into ---------------
+
+// The header's words, as another process could have left them.
+struct RawHeader {
+  std::int64_t appended;
+  std::int64_t committed;
+  std::uint64_t generation;
+};
+
+class SharedArea : public ::testing::Test {
+ protected:
+  SharedArea() : area_(new unsigned char[ChangeLog::AreaSize()]) {
+    ChangeLog::Initialise(area_.get());
+  }
+  RawHeader& raw() { return *reinterpret_cast<RawHeader*>(area_.get()); }
+  void AppendAndPublish(ChangeLog& log, const std::string& path) {
+    auto one = Changes({path});
+    log.Append(one);
+    log.Publish(one.back().seq);
+  }
+  std::unique_ptr<unsigned char[]> area_;
+};
+
+TEST_F(SharedArea, NumbersNearOverflowAreRenumberedAndReadersTold) {
+  ChangeLog log(area_.get());
+  LogPosition seen = log.Committed();
+  for (const std::int64_t damaged : {INT64_MAX, INT64_MAX - 1, ChangeLog::kMaxSeq + 1}) {
+    SCOPED_TRACE(damaged);
+    raw().appended = damaged;
+    raw().committed = damaged;
+    // No overflow (UBSan), and the numbers start again from 1.
+    auto changes = Changes({"HKCU\\A", "HKCU\\B"});
+    EXPECT_EQ(0, log.Append(changes));
+    EXPECT_EQ(2, changes.back().seq);
+    log.Publish(changes.back().seq);
+    std::vector<ChangeRow> read;
+    // Readers holding the old numbers may have missed changes.
+    EXPECT_FALSE(log.ReadSince(seen, read));
+    AppendAndPublish(log, "HKCU\\C");
+    ASSERT_TRUE(log.ReadSince(seen, read));
+    ASSERT_EQ(1u, read.size());
+    EXPECT_EQ("HKCU\\C", read[0].path);
+  }
+}
+
+TEST_F(SharedArea, ReadersAreToldOfNumbersNoLogHas) {
+  ChangeLog log(area_.get());
+  AppendAndPublish(log, "HKCU\\A");
+  const struct {
+    const char* what;
+    std::int64_t committed;
+    std::int64_t appended;
+  } cases[] = {
+      {"negative", -5, -5},
+      {"beyond any log", INT64_MAX, INT64_MAX},
+      {"back before the reader", 0, 0},  // a copy from earlier put back in place
+      {"appended behind committed", 7, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LogPosition seen = log.Committed();
+    raw().committed = c.committed;
+    raw().appended = c.appended;
+    std::vector<ChangeRow> read;
+    EXPECT_FALSE(log.ReadSince(seen, read));
+    EXPECT_TRUE(read.empty());
+    EXPECT_FALSE(ChangeLog::Plausible(area_.get()) && c.committed != 0);
+    // The next writer puts the numbers right, and readers follow again.
+    AppendAndPublish(log, "HKCU\\B");
+    seen = log.Committed();
+    AppendAndPublish(log, "HKCU\\C");
+    ASSERT_TRUE(log.ReadSince(seen, read));
+    ASSERT_EQ(1u, read.size());
+    EXPECT_EQ("HKCU\\C", read[0].path);
+    EXPECT_TRUE(ChangeLog::Plausible(area_.get()));
+  }
+}
+
+TEST_F(SharedArea, ANewGenerationTellsEveryReader) {
+  ChangeLog log(area_.get());
+  AppendAndPublish(log, "HKCU\\A");
+  LogPosition seen = log.Committed();
+  ChangeLog::Renew(area_.get());
+  std::vector<ChangeRow> read;
+  EXPECT_FALSE(log.ReadSince(seen, read));
+  ASSERT_TRUE(log.ReadSince(seen, read));
+  // A zeroed area (a page lost) is no log: readers are told every time.
+  raw().generation = 0;
+  EXPECT_FALSE(log.ReadSince(seen, read));
+  EXPECT_FALSE(log.ReadSince(seen, read));
+  EXPECT_FALSE(ChangeLog::Plausible(area_.get()));
 }
 
 }  // namespace
