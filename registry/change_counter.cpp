@@ -30,7 +30,8 @@ std::int64_t SteadyNow() {
 
 }  // namespace
 
-ChangeCounter::ChangeCounter(const std::string& storePath) : word_(&local_), store_(storePath) {
+ChangeCounter::ChangeCounter(const std::string& storePath, unsigned mode, bool readOnly)
+    : word_(&local_), store_(storePath), mode_(mode), readOnly_(readOnly) {
   if (storePath.empty()) return;
   file_ = std::make_unique<SideFile>();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -42,21 +43,22 @@ ChangeCounter::ChangeCounter(const std::string& storePath) : word_(&local_), sto
     uncached_ = true;
     return;
   }
-  error_ = error;
-  if (!error) word_ = file_->CounterWord();
+  // A reader keeps looking for a sound side file (uncached meanwhile).
+  error_ = readOnly ? ERROR_SUCCESS : error;
+  if (!error_) word_ = file_->CounterWord();
 }
 
 long ChangeCounter::AttachLocked() {
   const std::uint64_t device = file_->Device();
   const std::uint64_t inode = file_->Inode();
-  const long error = file_->Attach(store_);
+  const long error = file_->Attach(store_, mode_, readOnly_);
   checkedAt_.store(CoarseNow(), std::memory_order_relaxed);
   if (error) return error;
-  if (inode != 0 && (device != file_->Device() || inode != file_->Inode())) {
+  if (!readOnly_ && inode != 0 && (device != file_->Device() || inode != file_->Inode())) {
     // Commits this process made may have gone to the file it held before:
     // everyone on this one drops their cache and wakes their requests.
     std::atomic_ref<std::uint64_t>(*file_->CounterWord()).fetch_add(2, std::memory_order_seq_cst);
-    ChangeLog::Renew(file_->LogArea());
+    ChangeLog::Skip(file_->LogArea());
   }
   const std::int64_t settle = file_->CreatedAt() + kSettleNs;
   const std::int64_t now = SteadyNow();
@@ -92,6 +94,7 @@ std::uint64_t ChangeCounter::Load() {
 
 long ChangeCounter::BeginWrite(std::uint64_t& begun) {
   if (uncached_) return ERROR_CANTWRITE;
+  if (readOnly_) return ERROR_ACCESS_DENIED;
   if (file_) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_->broken()) {

@@ -30,8 +30,11 @@ class ChangeCounter {
  public:
   // The counter of the store file at `storePath` (a resolved path), shared
   // with every process that opens it; an empty path gives a counter private
-  // to this object.
-  explicit ChangeCounter(const std::string& storePath);
+  // to this object. A new side file gets `mode`; `readOnly` maps it for
+  // reading only (a reader of a store it may not write, which never calls
+  // BeginWrite); such a reader goes uncached while the side file is missing
+  // or unsound, since it may not make it right.
+  explicit ChangeCounter(const std::string& storePath, unsigned mode = 0600, bool readOnly = false);
   ChangeCounter(const ChangeCounter&) = delete;
   ChangeCounter& operator=(const ChangeCounter&) = delete;
 
@@ -63,6 +66,8 @@ class ChangeCounter {
   bool uncached_ = false;           // no shared counter: nothing may be cached
   long error_ = 0;
   std::string store_;
+  unsigned mode_ = 0600;
+  bool readOnly_ = false;
   std::mutex mutex_;  // checking and attaching
   std::atomic<std::int64_t> checkedAt_{0};
   std::int64_t settleAt_ = 0;  // no commit before (steady clock, ns)

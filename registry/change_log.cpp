@@ -1,17 +1,16 @@
 #include "registry/change_log.h"
 
-#include "registry/random_word.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <span>
 
 namespace regkey::registry {
 
 struct ChangeLog::Header {
-  std::int64_t appended;     // last number appended
-  std::int64_t committed;    // last number published
-  std::uint64_t generation;  // never 0 in a usable log
+  std::int64_t appended;   // last number appended
+  std::int64_t committed;  // last number published
+  std::uint64_t live;      // kLive in a log
   unsigned char pad[40];
 };
 
@@ -27,22 +26,17 @@ struct ChangeLog::Slot {
 
 namespace {
 
+constexpr std::uint64_t kLive = 0x676f6c2079656b72;  // "rkey log"
+
 template <typename T>
 std::atomic_ref<T> Atomic(T& word) {
   return std::atomic_ref<T>(word);
 }
 
-std::uint64_t NewGeneration() {
-  std::uint64_t generation = 0;
-  while (generation == 0) generation = RandomWord();
-  return generation;
-}
-
-// A writer's numbers: appended at or after committed, by at most a few
-// writes that died before publishing, and far from overflow.
+// A writer's numbers: appended at or after committed (by the changes of
+// writers that died before publishing), and far from overflow.
 bool Consistent(std::int64_t appended, std::int64_t committed) {
-  return committed >= 0 && appended >= committed && appended <= ChangeLog::kMaxSeq &&
-         appended - committed <= ChangeLog::kMaxPending;
+  return committed >= 0 && appended >= committed && appended <= ChangeLog::kMaxSeq;
 }
 
 }  // namespace
@@ -54,26 +48,34 @@ std::size_t ChangeLog::AreaSize() {
 
 void ChangeLog::Initialise(void* area) {
   std::memset(area, 0, AreaSize());
-  auto* header = static_cast<Header*>(area);
-  Atomic(header->generation).store(NewGeneration(), std::memory_order_release);
+  Atomic(static_cast<Header*>(area)->live).store(kLive, std::memory_order_release);
 }
 
 bool ChangeLog::Plausible(const void* area) {
   Header& header = *static_cast<Header*>(const_cast<void*>(area));
-  return Atomic(header.generation).load(std::memory_order_acquire) != 0 &&
+  return Atomic(header.live).load(std::memory_order_acquire) == kLive &&
          Consistent(Atomic(header.appended).load(std::memory_order_acquire),
                     Atomic(header.committed).load(std::memory_order_acquire));
 }
 
-void ChangeLog::Renew(void* area) {
-  Atomic(static_cast<Header*>(area)->generation).store(NewGeneration(), std::memory_order_release);
+void ChangeLog::Skip(void* area) {
+  Header& header = *static_cast<Header*>(area);
+  const std::int64_t appended = Atomic(header.appended).load(std::memory_order_acquire);
+  const std::int64_t committed = Atomic(header.committed).load(std::memory_order_acquire);
+  constexpr auto kJump = static_cast<std::int64_t>(kSlots) + 1;
+  // Numbers that cannot move on start again from 0: readers see them go back.
+  const std::int64_t next =
+      Consistent(appended, committed) && appended <= kMaxSeq - kJump ? appended + kJump : 0;
+  Atomic(header.appended).store(next, std::memory_order_release);
+  Atomic(header.committed).store(next, std::memory_order_release);
 }
 
-ChangeLog::ChangeLog(void* area) {
+ChangeLog::ChangeLog(void* area, std::function<void()> beforeRead)
+    : beforeRead_(std::move(beforeRead)) {
   if (area == nullptr) {
     own_.reset(new unsigned char[AreaSize()]());
     area = own_.get();
-    static_cast<Header*>(area)->generation = 1;
+    static_cast<Header*>(area)->live = kLive;
   }
   header_ = static_cast<Header*>(area);
   slots_ = reinterpret_cast<Slot*>(static_cast<unsigned char*>(area) + sizeof(Header));
@@ -82,20 +84,22 @@ ChangeLog::ChangeLog(void* area) {
 std::int64_t ChangeLog::Append(std::vector<ChangeRow>& changes) {
   std::int64_t start = Atomic(header_->appended).load(std::memory_order_acquire);
   const std::int64_t committed = Atomic(header_->committed).load(std::memory_order_acquire);
-  std::uint64_t generation = Atomic(header_->generation).load(std::memory_order_acquire);
-  if (!Consistent(start, committed) || generation == 0 ||
-      static_cast<std::int64_t>(changes.size()) > kMaxPending) {
-    // Damaged numbers: start again from 0 under a new generation, so that
-    // readers holding the old numbers wake every request.
+  const auto count = static_cast<std::int64_t>(std::min<std::size_t>(changes.size(), kMaxSeq));
+  if (!Consistent(start, committed) || start > kMaxSeq - count ||
+      Atomic(header_->live).load(std::memory_order_acquire) != kLive) {
+    // Impossible numbers (damage, or a log that is not one): start again
+    // from 0; readers holding larger numbers see them go back.
     start = 0;
     Atomic(header_->committed).store(0, std::memory_order_release);
-    generation = NewGeneration();
-    Atomic(header_->generation).store(generation, std::memory_order_release);
+    Atomic(header_->live).store(kLive, std::memory_order_release);
   }
   std::int64_t seq = start;
-  for (ChangeRow& change : changes) {
+  // Of a batch larger than the ring only the last ring's worth is written:
+  // a reader who missed more has overflowed in any case.
+  const std::size_t skip = changes.size() > kSlots ? changes.size() - kSlots : 0;
+  for (std::size_t i = 0; i < skip; ++i) changes[i].seq = ++seq;
+  for (ChangeRow& change : std::span(changes).subspan(skip)) {
     change.seq = ++seq;
-    change.generation = generation;
     Slot& slot = slots_[static_cast<std::size_t>(seq - 1) % kSlots];
     Atomic(slot.seq).store(0, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
@@ -103,10 +107,10 @@ std::int64_t ChangeLog::Append(std::vector<ChangeRow>& changes) {
     Atomic(slot.length)
         .store(static_cast<std::uint32_t>(std::min<std::size_t>(change.path.size(), UINT32_MAX)),
                std::memory_order_relaxed);
+    const std::size_t kept = std::min(change.path.size(), kPathBytes);
     std::uint64_t words[Slot::kWords] = {};
-    std::memcpy(words, change.path.data(), std::min(change.path.size(), kPathBytes));
-    const std::size_t used = (std::min(change.path.size(), kPathBytes) + 7) / 8;
-    for (std::size_t i = 0; i < used; ++i)
+    std::memcpy(words, change.path.data(), kept);
+    for (std::size_t i = 0; i < (kept + 7) / 8; ++i)
       Atomic(slot.path[i]).store(words[i], std::memory_order_relaxed);
     Atomic(slot.seq).store(seq, std::memory_order_release);
   }
@@ -125,36 +129,41 @@ void ChangeLog::Publish(std::int64_t last) {
   }
 }
 
-LogPosition ChangeLog::Committed() const {
-  LogPosition position;
-  position.generation = Atomic(header_->generation).load(std::memory_order_acquire);
-  position.seq = Atomic(header_->committed).load(std::memory_order_acquire);
-  if (position.seq < 0 || position.seq > kMaxSeq) position.generation = 0;
-  return position;
+std::int64_t ChangeLog::Committed() const {
+  const std::int64_t committed = Atomic(header_->committed).load(std::memory_order_acquire);
+  if (Atomic(header_->live).load(std::memory_order_acquire) != kLive || committed < 0 ||
+      committed > kMaxSeq)
+    return 0;
+  return committed;
 }
 
-bool ChangeLog::ReadSince(LogPosition& seen, std::vector<ChangeRow>& changes) const {
+bool ChangeLog::ReadSince(std::int64_t& seen, std::vector<ChangeRow>& changes) const {
   changes.clear();
-  const LogPosition last = Committed();
-  if (last.generation == 0 || last.generation != seen.generation || last.seq < seen.seq ||
-      seen.seq < 0) {
-    // A new or damaged log, or one that went back (restored in place).
+  if (beforeRead_) beforeRead_();
+  const std::int64_t last = Atomic(header_->committed).load(std::memory_order_acquire);
+  if (Atomic(header_->live).load(std::memory_order_acquire) != kLive || last < 0 ||
+      last > kMaxSeq || seen < 0) {
+    // No log, or numbers no log has: anything may have been missed, until
+    // a writer puts them right.
+    return false;
+  }
+  if (last < seen) {
+    // The numbers went back: the log was rebuilt or put back in place.
     seen = last;
     return false;
   }
-  if (last.seq == seen.seq) return true;
-  if (last.seq - seen.seq > static_cast<std::int64_t>(kSlots)) {
+  if (last == seen) return true;
+  if (last - seen > static_cast<std::int64_t>(kSlots)) {
     seen = last;
     return false;
   }
-  for (std::int64_t seq = seen.seq + 1; seq <= last.seq; ++seq) {
+  for (std::int64_t seq = seen + 1; seq <= last; ++seq) {
     Slot& slot = slots_[static_cast<std::size_t>(seq - 1) % kSlots];
     if (Atomic(slot.seq).load(std::memory_order_acquire) != seq) {
       seen = last;
       return false;
     }
     ChangeRow change;
-    change.generation = last.generation;
     change.seq = seq;
     change.kind = Atomic(slot.kind).load(std::memory_order_relaxed);
     const std::uint32_t length = Atomic(slot.length).load(std::memory_order_relaxed);
@@ -170,11 +179,6 @@ bool ChangeLog::ReadSince(LogPosition& seen, std::vector<ChangeRow>& changes) co
       return false;
     }
     changes.push_back(std::move(change));
-  }
-  // Rebuilt while being read: the slots may belong to either generation.
-  if (Atomic(header_->generation).load(std::memory_order_acquire) != last.generation) {
-    seen = LogPosition{};
-    return false;
   }
   seen = last;
   return true;

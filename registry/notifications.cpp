@@ -20,13 +20,14 @@ bool Below(const std::string& path, const std::string& key) {
 
 // A truncated path matches whenever the whole path might.
 bool Matches(const Watch& watch, const ChangeRow& change) {
-  // A change of another generation of the log came after the request: the
-  // generation changes only after the request read the log.
-  if (change.generation == watch.armedAt.generation && change.seq <= watch.armedAt.seq)
-    return false;
+  if (change.seq <= watch.armedAt) return false;
   const bool mayBeKey =
       change.truncated ? StartsWith(watch.path, change.path) : change.path == watch.path;
   if (change.kind == kChangeDeleted) return mayBeKey;
+  // The watched key went with a subtree above it (a truncated path: may have).
+  if (change.kind == kChangeTreeDeleted)
+    return change.truncated ? StartsWith(watch.path, change.path)
+                            : mayBeKey || Below(watch.path, change.path);
   if ((static_cast<std::uint32_t>(change.kind) & watch.filter) == 0) return false;
   return mayBeKey || (watch.subtree && Below(change.path, watch.path));
 }
@@ -44,6 +45,10 @@ Notifications::~Notifications() {
 
 long Notifications::Arm(Watch watch) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A request that read a number beyond what the feed holds now armed while
+  // the numbers went back (a shared log rebuilt or put back in place): later
+  // changes may carry smaller numbers than it read, so it counts from here.
+  if (shared_ != nullptr) watch.armedAt = std::min(watch.armedAt, shared_->Committed());
   try {
     watches_.push_back(std::move(watch));
   } catch (const std::bad_alloc&) {
@@ -91,11 +96,7 @@ void Notifications::StartWatcherLocked() {
   if (watcher_.joinable()) watcher_.join();  // a watcher that has just ended
   // Changes up to the oldest armed request are known already.
   seen_ = watches_.front().armedAt;
-  for (const Watch& watch : watches_) {
-    // Requests armed in different generations: read as if all were missed.
-    if (watch.armedAt.generation != seen_.generation) seen_.generation = 0;
-    seen_.seq = std::min(seen_.seq, watch.armedAt.seq);
-  }
+  for (const Watch& watch : watches_) seen_ = std::min(seen_, watch.armedAt);
   watching_ = true;
   try {
     watcher_ = std::thread([this] { WatchStore(); });
@@ -110,7 +111,6 @@ void Notifications::WatchStore() {
   while (!stopping_ && !watches_.empty()) {
     stop_.wait_for(lock, kPollInterval);
     if (stopping_) break;
-    if (beforeRead_) beforeRead_();
     if (shared_->ReadSince(seen_, changes)) {
       RaiseLocked(changes);
     } else {

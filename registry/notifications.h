@@ -1,14 +1,13 @@
 // Armed change notifications of one store, and the watcher that raises them
-// for changes other processes commit (read from the shared change log). Each request signals its
+// for changes others commit (read from the store's change feed). Each request signals its
 // event once, at the first logged change after it was armed that it matches.
 #pragma once
 
 #include "platform/kernel_event.h"
-#include "registry/change_log.h"
+#include "registry/store/change_feed.h"
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,16 +21,14 @@ struct Watch {
   std::string path;           // folded path of the watched key
   bool subtree = false;
   std::uint32_t filter = 0;
-  LogPosition armedAt;  // last change committed when it was armed
+  std::int64_t armedAt = 0;  // last change committed when it was armed
   std::shared_ptr<platform::KernelEvent> event;
 };
 
 class Notifications {
  public:
-  // `shared` null: changes come from this process alone. `beforeRead` runs
-  // before each read of the shared log (a check of the memory it is in).
-  explicit Notifications(const ChangeLog* shared, std::function<void()> beforeRead = {})
-      : shared_(shared), beforeRead_(std::move(beforeRead)) {}
+  // `shared` null: changes come from this process alone.
+  explicit Notifications(const ChangeFeed* shared) : shared_(shared) {}
   ~Notifications();
   Notifications(const Notifications&) = delete;
   Notifications& operator=(const Notifications&) = delete;
@@ -49,15 +46,14 @@ class Notifications {
 
   void RaiseAllLocked();
 
-  const ChangeLog* const shared_;
-  const std::function<void()> beforeRead_;
+  const ChangeFeed* const shared_;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
   std::vector<Watch> watches_;
   bool watching_ = false;
   std::thread watcher_;
-  LogPosition seen_;  // last change the watcher read
+  std::int64_t seen_ = 0;  // last change the watcher read
 };
 
 }  // namespace regkey::registry

@@ -85,7 +85,7 @@ void SideFile::Clear() {
            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
 }
 
-long SideFile::Attach(const std::string& store) {
+long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
   if (base_ == nullptr) return ERROR_OUTOFMEMORY;
   store_ = store;
   path_ = store + "-counter";
@@ -94,12 +94,17 @@ long SideFile::Attach(const std::string& store) {
     Clear();
     return CodeFromErrno(errno);
   }
-  bool created = true;
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == EEXIST) {
-    created = false;
+  bool created = false;
+  int fd = -1;
+  if (!readOnly) {
+    fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    // A new side file gets its mode whatever the umask.
+    created = fd >= 0 && ::fchmod(fd, mode) == 0;
+  }
+  if (fd < 0 && (readOnly || errno == EEXIST)) {
     // O_NONBLOCK: a FIFO put in its place must not stall the open.
-    fd = ::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    fd =
+        ::open(path_.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   }
   if (fd < 0) {
     // A folder in its place is as untrusted as any other thing.
@@ -120,7 +125,7 @@ long SideFile::Attach(const std::string& store) {
     return ERROR_ACCESS_DENIED;
   }
   // Creating, checking and rebuilding are done by one process at a time.
-  while (::flock(fd, LOCK_EX) != 0) {
+  while (::flock(fd, readOnly ? LOCK_SH : LOCK_EX) != 0) {
     if (errno != EINTR) {
       const long error = CodeFromErrno(errno);
       Clear();
@@ -134,15 +139,19 @@ long SideFile::Attach(const std::string& store) {
   }
   // Every page allocated now, so that touching one later never faults for
   // want of space (a sparse or short file is completed).
-  if (info.st_size < size || info.st_blocks * 512 < size) {
+  if (readOnly && info.st_size < size) {
+    Clear();
+    return ERROR_REGISTRY_CORRUPT;
+  }
+  if (!readOnly && (info.st_size < size || info.st_blocks * 512 < size)) {
     if (const int error = ::posix_fallocate(fd, 0, size)) {
       Clear();
       return CodeFromErrno(error);
     }
   }
   broken_.store(false, std::memory_order_release);
-  if (::mmap(base_, MapSize(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) ==
-      MAP_FAILED) {
+  const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+  if (::mmap(base_, MapSize(), protection, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED) {
     const long error = CodeFromErrno(errno);
     Clear();
     return error;
@@ -153,10 +162,15 @@ long SideFile::Attach(const std::string& store) {
                      header->fileBytes == MapSize() && header->storeDevice == storeInfo.st_dev &&
                      header->storeInode == storeInfo.st_ino && header->ownDevice == info.st_dev &&
                      header->ownInode == info.st_ino && ChangeLog::Plausible(LogArea());
+  if (!sound && readOnly) {
+    // Only a writer may make it right; until then, no counter and no log.
+    Clear();
+    return ERROR_REGISTRY_CORRUPT;
+  }
   if (!sound) {
     // New, damaged, another version's, or a copy (of another store's, or
     // of this one's from a backup). Whoever may hold it mapped sees a new
-    // counter and a new log generation. A rebuilt file's counter is odd
+    // counter and log numbers that went back. A rebuilt file's counter is odd
     // (uncached until the next commit), in case a writer was midway.
     std::memset(header->magic, 0, sizeof kMagic);
     ChangeLog::Initialise(LogArea());

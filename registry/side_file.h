@@ -38,11 +38,13 @@ class SideFile {
   SideFile& operator=(const SideFile&) = delete;
 
   // Opens the side file of the store file `store` (a resolved path),
-  // creating, allocating, checking and, when its header is not sound,
-  // rebuilding it, and maps it. 0, ERROR_ACCESS_DENIED (not a file this
-  // process may trust), ERROR_DISK_FULL, ERROR_CANTWRITE (read-only file
-  // system), or another code; on failure the range holds zeros.
-  long Attach(const std::string& store);
+  // creating it with `mode`, allocating, checking and, when its header is
+  // not sound, rebuilding it, and maps it. 0, ERROR_ACCESS_DENIED (not a
+  // file this process may trust), ERROR_DISK_FULL, ERROR_CANTWRITE
+  // (read-only file system), or another code; on failure the range holds
+  // zeros. `readOnly`: only a sound side file that is there is mapped, for
+  // reading (ERROR_FILE_NOT_FOUND, ERROR_REGISTRY_CORRUPT otherwise).
+  long Attach(const std::string& store, unsigned mode, bool readOnly);
   // Whether the file at the path is the one mapped, whole, with a sound
   // header, and no page of it was lost to truncation.
   bool Current() const;

@@ -94,8 +94,8 @@ long CodeFromErrno(int error) {
 
 long CheckOwnFile(const struct stat& info) {
   if (S_ISDIR(info.st_mode)) return ERROR_CANTOPEN;
-  if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_nlink != 1 ||
-      OthersMayWrite(info))
+  if (!S_ISREG(info.st_mode) || (info.st_uid != ::geteuid() && info.st_uid != 0) ||
+      info.st_nlink != 1 || OthersMayWrite(info))
     return ERROR_ACCESS_DENIED;
   return ERROR_SUCCESS;
 }
@@ -117,7 +117,7 @@ long CheckFolder(const std::string& folder) {
   }
 }
 
-long PrepareStoreFile(const std::string& path, std::string& resolved) {
+long PrepareStoreFile(const std::string& path, unsigned mode, bool create, std::string& resolved) {
   const std::size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return ERROR_CANTOPEN;
@@ -137,10 +137,13 @@ long PrepareStoreFile(const std::string& path, std::string& resolved) {
       break;
     }
     if (errno != ENOENT) return CodeFromErrno(errno);
+    if (!create) return ERROR_CANTOPEN;
     // Nothing is created in a folder that is not safe.
     if (const long error = CheckFolder(folder)) return error;
-    const int fd = ::open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
+      // Its mode whatever the umask.
+      ::fchmod(fd, mode);
       ::close(fd);
       resolved = named;
       break;
@@ -154,9 +157,6 @@ long PrepareStoreFile(const std::string& path, std::string& resolved) {
   if (::lstat(resolved.c_str(), &info) != 0) return CodeFromErrno(errno);
   if (const long error = CheckOwnFile(info)) return error;
   if (IsMountOfFile(resolved)) return ERROR_ACCESS_DENIED;
-  // A file of this user that its mode keeps from this user.
-  if (::faccessat(AT_FDCWD, resolved.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES)
-    return ERROR_ACCESS_DENIED;
   for (const char* suffix : {"-wal", "-shm"}) {
     if (const long error = CheckCompanion(resolved + suffix)) return error;
   }
