@@ -1,6 +1,14 @@
-// The framework's core classes: CObject, CString, CFile, CMemFile, CArchive
-// and the exceptions.
+// The framework's core: CObject, CString, CFile, CMemFile, CArchive, the
+// exceptions, and <tchar.h>.
 #pragma once
+
+// The C runtime headers that MFC's <afx.h> brings in.
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <tchar.h>
+#include <time.h>
 
 #include "CObject.h"
 #include "CDumpContext.h"

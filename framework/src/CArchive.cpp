@@ -313,6 +313,7 @@ CArchive& operator>>(CArchive& ar, CString& string) {
     }
     have += piece;
   }
+  result.ReleaseBuffer(total);
   string = std::move(result);
   return ar;
 }
