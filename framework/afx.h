@@ -1,5 +1,5 @@
 // The framework's core: CObject, CString, CFile, CMemFile, CArchive, the
-// exceptions, and <tchar.h>.
+// exceptions and MFC's exception macros, the diagnostic macros, and <tchar.h>.
 #pragma once
 
 // The C runtime headers that MFC's <afx.h> brings in.
@@ -14,6 +14,8 @@
 #include "CDumpContext.h"
 #include "CString.h"
 #include "exceptions.h"
+#include "exception_macros.h"
+#include "diagnostics.h"
 #include "CFile.h"
 #include "CMemFile.h"
 #include "CArchive.h"
