@@ -40,7 +40,7 @@ long Resolve(HKEY handle, OpenKey& key) {
   if (const KeyId id = PredefinedId(handle)) {
     key.key = id;
     key.access = KEY_ALL_ACCESS;
-    return LocalHive(key.hive);
+    return LocalHive(id, key.hive);
   }
   // Performance data and dynamic data have no keys to serve here.
   if (handle == nullptr || !FindHandle(handle, key)) return ERROR_INVALID_HANDLE;
@@ -85,8 +85,8 @@ LONG WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult
     OpenKey key;
     key.key = root;
     key.access = KEY_ALL_ACCESS;
-    const long error =
-        machine.empty() ? LocalHive(key.hive) : MachineHive(std::string(machine), key.hive);
+    const long error = machine.empty() ? LocalHive(root, key.hive)
+                                       : MachineHive(std::string(machine), root, key.hive);
     if (error) return error;
     HKEY handle = AddHandle(std::move(key));
     if (handle == nullptr) return ERROR_OUTOFMEMORY;
@@ -261,6 +261,33 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   });
 }
 
+LONG WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+  return Guard([&]() -> LONG {
+    OpenKey base;
+    if (lpSubKey != nullptr) {
+      if (const long error = Resolve(hKey, base)) return error;
+      return base.hive->DeleteTree(base.key, lpSubKey, true);
+    }
+    // The key's own contents: it must be listable, and its values deletable.
+    if (const long error = ResolveWith(hKey, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, base))
+      return error;
+    if ((base.access & KEY_SET_VALUE) == 0) {
+      KeyInfo info;
+      if (const long error = base.hive->QueryInfo(base.key, info)) return error;
+      if (info.values != 0) return ERROR_ACCESS_DENIED;
+    }
+    return base.hive->DeleteTree(base.key, {}, false);
+  });
+}
+
+LONG WINAPI RegFlushKey(HKEY hKey) {
+  return Guard([&]() -> LONG {
+    OpenKey key;
+    if (const long error = Resolve(hKey, key)) return error;
+    return key.hive->Flush();
+  });
+}
+
 LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter,
                                     HANDLE hEvent, BOOL fAsynchronous) {
   return Guard([&]() -> LONG {
@@ -277,9 +304,14 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
     } else {
       event = std::make_shared<regkey::platform::KernelEvent>(true, false);
     }
-    const long error = key.hive->Notify(key.key, reinterpret_cast<std::uintptr_t>(hKey),
-                                        bWatchSubtree != FALSE, filter, event);
-    if (error || fAsynchronous) return error;
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(hKey);
+    const long error = key.hive->Notify(key.key, handle, bWatchSubtree != FALSE, filter, event);
+    if (error) return error;
+    // A close that removed the handle after it was resolved may have ended
+    // its requests before this one was armed: end it as that close would.
+    OpenKey still;
+    if (!IsPredefined(hKey) && !FindHandle(hKey, still)) key.hive->CancelNotify(handle);
+    if (fAsynchronous) return ERROR_SUCCESS;
     event->Wait(INFINITE);
     return ERROR_SUCCESS;
   });

@@ -2,23 +2,24 @@
 // values read from it, and its armed notifications. All operations take key
 // ids (the handles' keys) and return 0 or a Win32 code. Thread-safe.
 //
-// The cache is valid while the store's change counter is where it was when
-// the cache was filled; a commit by anyone else empties it, a commit made
-// here updates it in place.
+// The cache is valid while the store's version is where it was when the
+// cache was filled; a commit by anyone else empties it, a commit made here
+// updates it in place. A store whose version is odd (it cannot tell) has
+// nothing cached from one call to the next.
 #pragma once
 
-#include "registry/change_counter.h"
-#include "registry/change_log.h"
 #include "registry/notifications.h"
-#include "registry/store.h"
+#include "registry/store/store.h"
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -35,8 +36,8 @@ struct KeyInfo {
 
 class Hive {
  public:
-  // Opens the store at `path` (":memory:" for a private one).
-  static long Open(const std::string& path, std::shared_ptr<Hive>& hive);
+  // Opens the store at `location` (see OpenStore).
+  static long Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive);
 
   // Resolves `subPath` below `base`; `path` gets the key's folded path.
   long OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path);
@@ -45,6 +46,19 @@ class Hive {
   long CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId& key,
                  std::string& path, bool& created);
   long DeleteKey(KeyId base, std::string_view subPath);
+  // With `withKey`, deletes the key at `subPath` below `base` with its
+  // whole subtree; without, everything below `base` and its values (the key
+  // stays). One store transaction when the store can.
+  long DeleteTree(KeyId base, std::string_view subPath, bool withKey);
+
+  // This thread's writes join one store transaction until EndBatch, which
+  // commits them all or (without `commit`, or after a failure that spoiled
+  // the batch) none. Other threads' calls wait meanwhile.
+  // ERROR_NOT_SUPPORTED when the store has no batches.
+  long BeginBatch();
+  long EndBatch(bool commit);
+  // Returns when every change committed so far is on disk.
+  long Flush();
 
   // Copies up to *size bytes of the value into `data` (may be null); sets
   // *size to the value's size. ERROR_MORE_DATA when `data` is too small.
@@ -74,7 +88,13 @@ class Hive {
     bool childTimesFinal = false;  // children's times include their values' times
   };
 
-  Hive(std::unique_ptr<Store> store, const std::string& path);
+  explicit Hive(std::unique_ptr<Store> store);
+
+  // The hive's lock, once no other thread's batch is in progress.
+  std::unique_lock<std::mutex> Enter();
+  bool InBatchLocked() const { return batchOwner_ == std::this_thread::get_id(); }
+  // Deletes the subtree with one store write per key and value.
+  long DeleteTreeKeyByKeyLocked(KeyId id, const std::string& path, bool withKey, std::int64_t now);
 
   void SyncLocked();
   void ClearLocked();
@@ -83,22 +103,24 @@ class Hive {
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
   long ChildrenLocked(CachedKey& key);
+  // Whether the value is there with this type and data.
+  bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
   void TouchLocked(CachedKey& key, std::int64_t now);
-  void LogLocked(const std::string& path, int kind);
-  // Runs `change` in one store transaction, logs its changes, commits, and
-  // raises the notifications they match.
-  template <typename Change>
-  long WriteLocked(Change change);
+  // Whether the cache may take in a write's effects: nobody else committed
+  // between the cache's fill and the write.
+  bool CurrentLocked(const Written& written) const;
+  // After a write (its cache updates made): moves the cache to the write's
+  // version and raises the notifications its changes match.
+  void FinishLocked(long error, const Written& written);
 
   std::mutex mutex_;
+  std::condition_variable batchEnded_;
+  std::thread::id batchOwner_;  // the thread whose batch is in progress
   std::unique_ptr<Store> store_;
-  ChangeCounter counter_;
-  ChangeLog log_;
   Notifications notifications_;
-  std::uint64_t stamp_ = 1;  // counter value the cache belongs to (odd: none)
+  std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)
   std::unordered_map<KeyId, CachedKey> keys_;
   std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
-  std::vector<ChangeRow> pending_;                // changes of the current write
 };
 
 // Now as a FILETIME count (100 ns since 1601).
