@@ -79,15 +79,24 @@ void WriteValue(std::string& out, const Value& value) {
 
 }  // namespace
 
+std::string RegFileHeader() { return "REGEDIT4\r\n\r\n"; }
+
+bool KeyNameFits(const KeyPath& key) {
+  return key.FullName().find_first_of("\r\n") == std::string::npos;
+}
+
+std::string RegSectionText(const RegSection& section) {
+  std::string out = "[";
+  out += section.key.FullName();
+  out += "]\r\n";
+  for (const RegEntry& entry : section.entries) WriteValue(out, entry.value);
+  out += "\r\n";
+  return out;
+}
+
 std::string WriteRegFile(const std::vector<RegSection>& sections) {
-  std::string out = "REGEDIT4\r\n\r\n";
-  for (const RegSection& section : sections) {
-    out += '[';
-    out += section.key.FullName();
-    out += "]\r\n";
-    for (const RegEntry& entry : section.entries) WriteValue(out, entry.value);
-    out += "\r\n";
-  }
+  std::string out = RegFileHeader();
+  for (const RegSection& section : sections) out += RegSectionText(section);
   return out;
 }
 
