@@ -17,6 +17,7 @@ const Message kMessages[] = {
     {1, "Incorrect function."},
     {2, "The system was unable to find the specified registry key or value."},
     {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
     {5, "Access is denied."},
     {6, "The handle is invalid."},
     {8, "Not enough memory resources are available to process this command."},
