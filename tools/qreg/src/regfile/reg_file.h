@@ -36,7 +36,7 @@ struct RegFileError {
 // checks every line; false with the first bad line and why.
 bool ParseRegFile(const std::string& bytes, RegFile& file, RegFileError& error);
 // A REGEDIT4 file, lines ending in CR LF, as Windows' registry editor writes
-// ANSI data.
+// ANSI data; deletions as [-KEY] and "name"=-.
 std::string WriteRegFile(const std::vector<RegSection>& sections);
 
 }  // namespace qreg

@@ -57,11 +57,14 @@ void WriteHex(std::string& out, size_t column, const Value& value) {
   }
 }
 
-void WriteValue(std::string& out, const Value& value) {
+void WriteEntry(std::string& out, const RegEntry& entry) {
+  const Value& value = entry.value;
   const std::string name = value.name.empty() ? "@" : "\"" + Escape(value.name) + "\"";
   out += name;
   out += '=';
-  if (QuotedFits(value)) {
+  if (entry.remove) {
+    out += '-';
+  } else if (QuotedFits(value)) {
     out += '"';
     out += Escape(std::string_view(value.data.data(), value.data.size() - 1));
     out += '"';
@@ -82,10 +85,10 @@ void WriteValue(std::string& out, const Value& value) {
 std::string WriteRegFile(const std::vector<RegSection>& sections) {
   std::string out = "REGEDIT4\r\n\r\n";
   for (const RegSection& section : sections) {
-    out += '[';
+    out += section.remove ? "[-" : "[";
     out += section.key.FullName();
     out += "]\r\n";
-    for (const RegEntry& entry : section.entries) WriteValue(out, entry.value);
+    for (const RegEntry& entry : section.entries) WriteEntry(out, entry);
     out += "\r\n";
   }
   return out;
