@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace regkey::registry {
 
@@ -35,7 +37,10 @@ std::size_t ChangeLog::AreaSize() {
 
 ChangeLog::ChangeLog(void* area) {
   if (area == nullptr) {
-    own_.reset(new unsigned char[AreaSize()]());
+    // Zeroed pages straight from the system: most of a private ring is never
+    // touched.
+    own_.reset(static_cast<unsigned char*>(std::calloc(AreaSize(), 1)));
+    if (!own_) throw std::bad_alloc();
     area = own_.get();
   }
   header_ = static_cast<Header*>(area);

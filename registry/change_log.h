@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,7 +62,10 @@ class ChangeLog {
 
   Header* header_;
   Slot* slots_;
-  std::unique_ptr<unsigned char[]> own_;
+  struct Free {
+    void operator()(unsigned char* area) const noexcept { std::free(area); }
+  };
+  std::unique_ptr<unsigned char, Free> own_;
 };
 
 }  // namespace regkey::registry
