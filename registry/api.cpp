@@ -40,7 +40,7 @@ long Resolve(HKEY handle, OpenKey& key) {
   if (const KeyId id = PredefinedId(handle)) {
     key.key = id;
     key.access = KEY_ALL_ACCESS;
-    return LocalHive(key.hive);
+    return LocalHive(id, key.hive);
   }
   // Performance data and dynamic data have no keys to serve here.
   if (handle == nullptr || !FindHandle(handle, key)) return ERROR_INVALID_HANDLE;
@@ -85,8 +85,8 @@ LONG WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult
     OpenKey key;
     key.key = root;
     key.access = KEY_ALL_ACCESS;
-    const long error =
-        machine.empty() ? LocalHive(key.hive) : MachineHive(std::string(machine), key.hive);
+    const long error = machine.empty() ? LocalHive(root, key.hive)
+                                       : MachineHive(std::string(machine), root, key.hive);
     if (error) return error;
     HKEY handle = AddHandle(std::move(key));
     if (handle == nullptr) return ERROR_OUTOFMEMORY;
@@ -277,9 +277,14 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
     } else {
       event = std::make_shared<regkey::platform::KernelEvent>(true, false);
     }
-    const long error = key.hive->Notify(key.key, reinterpret_cast<std::uintptr_t>(hKey),
-                                        bWatchSubtree != FALSE, filter, event);
-    if (error || fAsynchronous) return error;
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(hKey);
+    const long error = key.hive->Notify(key.key, handle, bWatchSubtree != FALSE, filter, event);
+    if (error) return error;
+    // A close that removed the handle after it was resolved may have ended
+    // its requests before this one was armed: end it as that close would.
+    OpenKey still;
+    if (!IsPredefined(hKey) && !FindHandle(hKey, still)) key.hive->CancelNotify(handle);
+    if (fAsynchronous) return ERROR_SUCCESS;
     event->Wait(INFINITE);
     return ERROR_SUCCESS;
   });

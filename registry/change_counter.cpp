@@ -18,23 +18,28 @@ const std::size_t kMapSize = kCounterBytes + ChangeLog::AreaSize();
 
 }  // namespace
 
-ChangeCounter::ChangeCounter(const std::string& storePath) : word_(&local_) {
+ChangeCounter::ChangeCounter(const std::string& storePath, unsigned mode, bool readOnly)
+    : word_(&local_) {
   if (storePath.empty()) return;
   const std::string path = storePath + "-counter";
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = readOnly ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC)
+                          : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
   if (fd < 0) {
     // Without a shared counter nothing may be cached.
     uncached_ = true;
     return;
   }
   struct stat info {};
+  // A new side file gets its mode whatever the umask.
+  if (!readOnly && ::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, mode);
   if (::fstat(fd, &info) == 0 && info.st_size < static_cast<off_t>(kMapSize) &&
-      ::ftruncate(fd, kMapSize) != 0) {
+      (readOnly || ::ftruncate(fd, kMapSize) != 0)) {
     ::close(fd);
     uncached_ = true;
     return;
   }
-  void* mapped = ::mmap(nullptr, kMapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+  void* mapped = ::mmap(nullptr, kMapSize, protection, MAP_SHARED, fd, 0);
   ::close(fd);
   if (mapped == MAP_FAILED) {
     uncached_ = true;

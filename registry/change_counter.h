@@ -14,8 +14,10 @@ namespace regkey::registry {
 class ChangeCounter {
  public:
   // A counter shared by every process that opens the store at `storePath`;
-  // an empty path gives a counter private to this object.
-  explicit ChangeCounter(const std::string& storePath);
+  // an empty path gives a counter private to this object. A new side file
+  // gets `mode`; `readOnly` maps it for reading only (a reader of a store
+  // it may not write, which never calls BeginWrite).
+  explicit ChangeCounter(const std::string& storePath, unsigned mode = 0600, bool readOnly = false);
   ~ChangeCounter();
   ChangeCounter(const ChangeCounter&) = delete;
   ChangeCounter& operator=(const ChangeCounter&) = delete;

@@ -10,6 +10,8 @@
 // copying it, so a slot overwritten meanwhile is seen as an overflow.
 #pragma once
 
+#include "registry/store/change_feed.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,19 +21,7 @@
 
 namespace regkey::registry {
 
-// Change kinds, as notify filters; a deleted key is its own kind.
-inline constexpr int kChangeName = 0x1;
-inline constexpr int kChangeLastSet = 0x4;
-inline constexpr int kChangeDeleted = 0x10000;
-
-struct ChangeRow {
-  std::int64_t seq = 0;
-  std::string path;  // folded path of the changed key
-  int kind = 0;
-  bool truncated = false;  // `path` is only the start of a longer path
-};
-
-class ChangeLog {
+class ChangeLog final : public ChangeFeed {
  public:
   static constexpr std::size_t kSlots = 2048;
   static constexpr std::size_t kPathBytes = 496;
@@ -50,11 +40,13 @@ class ChangeLog {
   void Abandon(std::int64_t start);
   // Marks every change up to `last` as committed.
   void Publish(std::int64_t last);
+  // Shared: the log lives in memory other processes map.
+  bool Shared() const override { return own_ == nullptr; }
   // The last committed change.
-  std::int64_t Committed() const;
+  std::int64_t Committed() const override;
   // Reads the committed changes after `seen` into `changes`, advancing
   // `seen`. False when some were overwritten before they could be read.
-  bool ReadSince(std::int64_t& seen, std::vector<ChangeRow>& changes) const;
+  bool ReadSince(std::int64_t& seen, std::vector<ChangeRow>& changes) const override;
 
  private:
   struct Header;

@@ -12,8 +12,6 @@ namespace {
 // Entries the cache may hold before it is emptied.
 constexpr std::size_t kCacheLimit = 1u << 20;
 
-std::string ParentPath(const std::string& path) { return path.substr(0, path.rfind('\\')); }
-
 }  // namespace
 
 std::int64_t FileTimeNow() {
@@ -22,26 +20,23 @@ std::int64_t FileTimeNow() {
          116444736000000000LL;
 }
 
-long Hive::Open(const std::string& path, std::shared_ptr<Hive>& hive) {
+long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive) {
   std::unique_ptr<Store> store;
-  if (const long error = Store::Open(path, store)) return error;
-  const bool inMemory = store->InMemory();
+  if (const long error = OpenStore(location, access, store)) return error;
   try {
-    hive.reset(new Hive(std::move(store), inMemory ? std::string() : path));
+    hive.reset(new Hive(std::move(store)));
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
   return ERROR_SUCCESS;
 }
 
-Hive::Hive(std::unique_ptr<Store> store, const std::string& path)
+Hive::Hive(std::unique_ptr<Store> store)
     : store_(std::move(store)),
-      counter_(path),
-      log_(counter_.LogArea()),
-      notifications_(counter_.LogArea() != nullptr ? &log_ : nullptr) {}
+      notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr) {}
 
 void Hive::SyncLocked() {
-  const std::uint64_t now = counter_.Load();
+  const std::uint64_t now = store_->Version();
   if (now != stamp_ || now % 2 == 1 || keys_.size() + paths_.size() > kCacheLimit) {
     ClearLocked();
     stamp_ = now;
@@ -111,44 +106,14 @@ void Hive::TouchLocked(CachedKey& key, std::int64_t now) {
   if (it != children.end() && it->fold == fold) it->mtime = now;
 }
 
-void Hive::LogLocked(const std::string& path, int kind) {
-  ChangeRow change;
-  change.path = path;
-  change.kind = kind;
-  pending_.push_back(std::move(change));
+bool Hive::CurrentLocked(const Written& written) const {
+  return written.before == stamp_ && stamp_ % 2 == 0;
 }
 
-template <typename Change>
-long Hive::WriteLocked(Change change) {
-  SyncLocked();
-  if (const long error = store_->Begin()) return error;
-  const std::uint64_t before = counter_.Load();
-  if (before != stamp_ || before % 2 == 1) ClearLocked();
-  const std::uint64_t begun = counter_.BeginWrite();
-  pending_.clear();
-  long error;
-  try {
-    error = change();
-  } catch (const std::bad_alloc&) {
-    error = ERROR_OUTOFMEMORY;
-  }
-  // Only a change that reached the commit has its log entries to take back.
-  const bool logged = !error && !pending_.empty();
-  const std::int64_t start = logged ? log_.Append(pending_) : 0;
-  if (!error) error = store_->Commit();
-  if (error) {
-    if (logged) log_.Abandon(start);
-    store_->Rollback();
-    ClearLocked();
-    pending_.clear();
-  } else if (logged) {
-    log_.Publish(pending_.back().seq);
-  }
-  // When another commit came in between, the cache may lack it: odd means
-  // "refill at the next call".
-  stamp_ = counter_.EndWrite(begun) ? begun + 1 : 1;
-  notifications_.Raise(pending_);
-  return error;
+void Hive::FinishLocked(long error, const Written& written) {
+  if (error || !CurrentLocked(written)) ClearLocked();
+  stamp_ = written.after;
+  notifications_.Raise(written.changes);
 }
 
 long Hive::OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path) {
@@ -186,42 +151,50 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
   std::vector<std::string_view> levels;
   if (const long error = SplitPath(subPath, levels)) return error;
   std::lock_guard<std::mutex> lock(mutex_);
-  return WriteLocked([&]() -> long {
-    CachedKey* parent = nullptr;
-    if (const long error = KeyLocked(base, parent)) return error;
-    const std::int64_t now = FileTimeNow();
-    KeyId parentId = base;
-    std::string parentPath = parent->row.path;
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-      std::string childPath = parentPath + '\\' + Fold(levels[i]);
-      KeyId id = 0;
-      if (const long error = FindLocked(parentId, childPath, id)) return error;
-      if (id == 0) {
-        bool parentExists = false;
-        if (const long error = store_->TouchKey(parentId, now, parentExists)) return error;
-        if (!parentExists) return ERROR_KEY_DELETED;
-        const std::string name(levels[i]);
-        if (const long error = store_->InsertKey(parentId, name, childPath, now, id)) return error;
-        if (const long error = KeyLocked(parentId, parent)) return error;
-        parent->children.reset();
-        TouchLocked(*parent, now);
-        CachedKey fresh;
-        fresh.row = KeyRow{id, parentId, name, childPath, now};
-        fresh.exists = true;
+  SyncLocked();
+  CachedKey* baseKey = nullptr;
+  if (const long error = KeyLocked(base, baseKey)) return error;
+  const std::string basePath = baseKey->row.path;
+  std::vector<NewKey> newKeys;
+  std::string prefix = basePath;
+  for (std::string_view level : levels) {
+    (prefix += '\\') += Fold(level);
+    newKeys.push_back(NewKey{std::string(level), prefix});
+  }
+  const std::int64_t now = FileTimeNow();
+  std::vector<KeyRow> rows;
+  std::size_t firstCreated = newKeys.size();
+  Written written;
+  long error = store_->CreateKey(base, basePath, newKeys, now, rows, firstCreated, written);
+  if (!error && rows.size() != newKeys.size()) error = ERROR_REGISTRY_CORRUPT;
+  if (!error && CurrentLocked(written)) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const KeyRow& row = rows[i];
+      paths_[row.path] = row.id;
+      CachedKey fresh;
+      fresh.row = row;
+      fresh.exists = true;
+      if (i >= firstCreated) {
         fresh.values.emplace();
         fresh.children.emplace();
-        keys_[id] = std::move(fresh);
-        paths_[childPath] = id;
-        LogLocked(parentPath, kChangeName);
-        created = i + 1 == levels.size();
+        keys_[row.id] = std::move(fresh);
+        // Its parent gained a child.
+        auto parent = keys_.find(row.parent);
+        if (parent != keys_.end()) {
+          parent->second.children.reset();
+          TouchLocked(parent->second, now);
+        }
+      } else {
+        keys_.try_emplace(row.id, std::move(fresh));
       }
-      parentId = id;
-      parentPath = std::move(childPath);
     }
-    key = parentId;
-    path = std::move(parentPath);
-    return ERROR_SUCCESS;
-  });
+  }
+  FinishLocked(error, written);
+  if (error) return error;
+  created = firstCreated < rows.size();
+  key = rows.back().id;
+  path = rows.back().path;
+  return ERROR_SUCCESS;
 }
 
 long Hive::DeleteKey(KeyId base, std::string_view subPath) {
@@ -229,33 +202,29 @@ long Hive::DeleteKey(KeyId base, std::string_view subPath) {
   std::string path;
   if (const long error = OpenKey(base, subPath, id, path)) return error;
   std::lock_guard<std::mutex> lock(mutex_);
-  return WriteLocked([&]() -> long {
-    CachedKey* key = nullptr;
-    if (const long error = KeyLocked(id, key)) {
-      return error == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : error;
+  SyncLocked();
+  CachedKey* key = nullptr;
+  if (const long error = KeyLocked(id, key)) {
+    return error == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : error;
+  }
+  const KeyId parentId = key->row.parent;
+  const std::int64_t now = FileTimeNow();
+  Written written;
+  const long error = store_->DeleteKey(id, path, now, written);
+  if (!error && CurrentLocked(written)) {
+    if (auto it = keys_.find(id); it != keys_.end()) {
+      it->second.exists = false;
+      it->second.values.reset();
+      it->second.children.reset();
     }
-    if (key->row.parent == 0) return ERROR_ACCESS_DENIED;
-    bool hasChildren = false;
-    if (const long error = store_->HasChildren(id, hasChildren)) return error;
-    if (hasChildren) return ERROR_ACCESS_DENIED;
-    const std::int64_t now = FileTimeNow();
-    const KeyId parentId = key->row.parent;
-    if (const long error = store_->DeleteKey(id)) return error;
-    bool parentExists = false;
-    if (const long error = store_->TouchKey(parentId, now, parentExists)) return error;
-    key->exists = false;
-    key->values.reset();
-    key->children.reset();
     paths_[path] = 0;
-    CachedKey* parent = nullptr;
-    if (parentExists && KeyLocked(parentId, parent) == ERROR_SUCCESS) {
-      parent->children.reset();
-      TouchLocked(*parent, now);
+    if (auto parent = keys_.find(parentId); parent != keys_.end()) {
+      parent->second.children.reset();
+      TouchLocked(parent->second, now);
     }
-    LogLocked(ParentPath(path), kChangeName);
-    LogLocked(path, kChangeDeleted);
-    return ERROR_SUCCESS;
-  });
+  }
+  FinishLocked(error, written);
+  return error;
 }
 
 namespace {
@@ -290,60 +259,59 @@ long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, 
   return CopyValue(value, type, data, size);
 }
 
+bool Hive::HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
+  CachedKey* key = nullptr;
+  if (KeyLocked(id, key) || ValuesLocked(*key)) return false;
+  const auto it = key->valueIndex.find(Fold(name));
+  if (it == key->valueIndex.end()) return false;
+  const ValueRow& value = (*key->values)[it->second];
+  return value.type == type && value.data.size() == size &&
+         (size == 0 || std::memcmp(value.data.data(), data, size) == 0);
+}
+
 long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return WriteLocked([&]() -> long {
-    CachedKey* key = nullptr;
-    if (const long error = KeyLocked(id, key)) return error;
-    const std::int64_t now = FileTimeNow();
-    const std::string fold = Fold(name);
-    // Overwriting a value known to exist updates its row alone.
-    if (const long error = ValuesLocked(*key)) return error;
-    bool done = false;
-    if (key->valueIndex.count(fold) != 0) {
-      if (const long error = store_->UpdateValue(id, fold, type, data, size, now, done))
-        return error;
+  SyncLocked();
+  // Rewriting what is there changes nothing: no write, no new time, nothing
+  // to notify, as Windows does.
+  if (HoldsLocked(id, name, type, data, size)) return ERROR_SUCCESS;
+  CachedKey* key = nullptr;
+  if (const long error = KeyLocked(id, key)) return error;
+  const std::int64_t now = FileTimeNow();
+  const std::string fold = Fold(name);
+  Written written;
+  const long error =
+      store_->SetValue(id, key->row.path, std::string(name), fold, type, data, size, now, written);
+  if (!error && CurrentLocked(written) && key->values) {
+    const auto it = key->valueIndex.find(fold);
+    ValueRow* value = nullptr;
+    if (it != key->valueIndex.end()) {
+      value = &(*key->values)[it->second];
+    } else {
+      key->valueIndex.emplace(fold, key->values->size());
+      value = &key->values->emplace_back();
+      value->name = name;
+      value->fold = fold;
     }
-    if (!done) {
-      bool exists = false;
-      if (const long error =
-              store_->PutValue(id, std::string(name), fold, type, data, size, now, exists))
-        return error;
-      if (!exists) return ERROR_KEY_DELETED;
-    }
-    if (key->values) {
-      const auto it = key->valueIndex.find(fold);
-      ValueRow* value = nullptr;
-      if (it != key->valueIndex.end()) {
-        value = &(*key->values)[it->second];
-      } else {
-        key->valueIndex.emplace(fold, key->values->size());
-        value = &key->values->emplace_back();
-        value->name = name;
-        value->fold = fold;
-      }
-      value->type = type;
-      value->data.assign(reinterpret_cast<const char*>(data), size);
-      value->mtime = now;
-    }
-    TouchLocked(*key, now);
-    LogLocked(key->row.path, kChangeLastSet);
-    return ERROR_SUCCESS;
-  });
+    value->type = type;
+    value->data.assign(reinterpret_cast<const char*>(data), size);
+    value->mtime = now;
+  }
+  if (!error && CurrentLocked(written)) TouchLocked(*key, now);
+  FinishLocked(error, written);
+  return error;
 }
 
 long Hive::DeleteValue(KeyId id, std::string_view name) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return WriteLocked([&]() -> long {
-    CachedKey* key = nullptr;
-    if (const long error = KeyLocked(id, key)) return error;
-    const std::string fold = Fold(name);
-    bool existed = false;
-    if (const long error = store_->DeleteValue(id, fold, existed)) return error;
-    if (!existed) return ERROR_FILE_NOT_FOUND;
-    const std::int64_t now = FileTimeNow();
-    bool exists = false;
-    if (const long error = store_->TouchKey(id, now, exists)) return error;
+  SyncLocked();
+  CachedKey* key = nullptr;
+  if (const long error = KeyLocked(id, key)) return error;
+  const std::string fold = Fold(name);
+  const std::int64_t now = FileTimeNow();
+  Written written;
+  const long error = store_->DeleteValue(id, key->row.path, fold, now, written);
+  if (!error && CurrentLocked(written)) {
     if (key->values) {
       // The last value comes off in place; any other empties the cached list
       // (renumbering it would make deleting all values quadratic).
@@ -357,9 +325,9 @@ long Hive::DeleteValue(KeyId id, std::string_view name) {
       }
     }
     TouchLocked(*key, now);
-    LogLocked(key->row.path, kChangeLastSet);
-    return ERROR_SUCCESS;
-  });
+  }
+  FinishLocked(error, written);
+  return error;
 }
 
 long Hive::QueryInfo(KeyId id, KeyInfo& info) {
@@ -441,7 +409,8 @@ long Hive::Notify(KeyId id, std::uintptr_t handle, bool subtree, DWORD filter,
   watch.subtree = subtree;
   watch.filter = filter;
   watch.event = std::move(event);
-  watch.armedAt = log_.Committed();
+  if (const long error = store_->Changes().Subscribe()) return error;
+  watch.armedAt = store_->Changes().Committed();
   return notifications_.Arm(std::move(watch));
 }
 

@@ -2,15 +2,14 @@
 // values read from it, and its armed notifications. All operations take key
 // ids (the handles' keys) and return 0 or a Win32 code. Thread-safe.
 //
-// The cache is valid while the store's change counter is where it was when
-// the cache was filled; a commit by anyone else empties it, a commit made
-// here updates it in place.
+// The cache is valid while the store's version is where it was when the
+// cache was filled; a commit by anyone else empties it, a commit made here
+// updates it in place. A store whose version is odd (it cannot tell) has
+// nothing cached from one call to the next.
 #pragma once
 
-#include "registry/change_counter.h"
-#include "registry/change_log.h"
 #include "registry/notifications.h"
-#include "registry/store.h"
+#include "registry/store/store.h"
 
 #include <windows.h>
 
@@ -35,8 +34,8 @@ struct KeyInfo {
 
 class Hive {
  public:
-  // Opens the store at `path` (":memory:" for a private one).
-  static long Open(const std::string& path, std::shared_ptr<Hive>& hive);
+  // Opens the store at `location` (see OpenStore).
+  static long Open(const std::string& location, StoreAccess access, std::shared_ptr<Hive>& hive);
 
   // Resolves `subPath` below `base`; `path` gets the key's folded path.
   long OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path);
@@ -74,7 +73,7 @@ class Hive {
     bool childTimesFinal = false;  // children's times include their values' times
   };
 
-  Hive(std::unique_ptr<Store> store, const std::string& path);
+  explicit Hive(std::unique_ptr<Store> store);
 
   void SyncLocked();
   void ClearLocked();
@@ -83,22 +82,22 @@ class Hive {
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
   long ChildrenLocked(CachedKey& key);
+  // Whether the value is there with this type and data.
+  bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
   void TouchLocked(CachedKey& key, std::int64_t now);
-  void LogLocked(const std::string& path, int kind);
-  // Runs `change` in one store transaction, logs its changes, commits, and
-  // raises the notifications they match.
-  template <typename Change>
-  long WriteLocked(Change change);
+  // Whether the cache may take in a write's effects: nobody else committed
+  // between the cache's fill and the write.
+  bool CurrentLocked(const Written& written) const;
+  // After a write (its cache updates made): moves the cache to the write's
+  // version and raises the notifications its changes match.
+  void FinishLocked(long error, const Written& written);
 
   std::mutex mutex_;
   std::unique_ptr<Store> store_;
-  ChangeCounter counter_;
-  ChangeLog log_;
   Notifications notifications_;
-  std::uint64_t stamp_ = 1;  // counter value the cache belongs to (odd: none)
+  std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)
   std::unordered_map<KeyId, CachedKey> keys_;
   std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
-  std::vector<ChangeRow> pending_;                // changes of the current write
 };
 
 // Now as a FILETIME count (100 ns since 1601).

@@ -1,10 +1,10 @@
 // Armed change notifications of one store, and the watcher that raises them
-// for changes other processes commit (read from the shared change log). Each request signals its
+// for changes others commit (read from the store's change feed). Each request signals its
 // event once, at the first logged change after it was armed that it matches.
 #pragma once
 
 #include "platform/kernel_event.h"
-#include "registry/change_log.h"
+#include "registry/store/change_feed.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -28,7 +28,7 @@ struct Watch {
 class Notifications {
  public:
   // `shared` null: changes come from this process alone.
-  explicit Notifications(const ChangeLog* shared) : shared_(shared) {}
+  explicit Notifications(const ChangeFeed* shared) : shared_(shared) {}
   ~Notifications();
   Notifications(const Notifications&) = delete;
   Notifications& operator=(const Notifications&) = delete;
@@ -46,7 +46,7 @@ class Notifications {
 
   void RaiseAllLocked();
 
-  const ChangeLog* const shared_;
+  const ChangeFeed* const shared_;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;

@@ -36,6 +36,25 @@ TEST(Notify, SignalsOnceAtTheNextMatchingChange) {
   CloseHandle(event);
 }
 
+// Rewriting a value's type and data unchanged is no change to report.
+TEST(Notify, RewritingTheSameDataSignalsNothing) {
+  ScratchKey scratch("notify-same");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  const BYTE byte = 1, other = 2;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "v", 0, REG_BINARY, &byte, 1));
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "v", 0, REG_BINARY, &byte, 1));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 100));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "v", 0, REG_BINARY, &other, 1));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  RegCloseKey(key);
+  CloseHandle(event);
+}
+
 TEST(Notify, EventClosedWhileArmedIsNotTouched) {
   ScratchKey scratch("notify-closed");
   HKEY key = nullptr;

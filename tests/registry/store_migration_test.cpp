@@ -3,15 +3,16 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <string>
 
-#include "registry/store.h"
+#include "registry/store/sqlite/sqlite_store.h"
 
 namespace {
 
-using regkey::registry::Store;
+using regkey::registry::SqliteStore;
 
 TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   const std::string path = "store_migration-" + std::to_string(getpid()) + ".db";
@@ -33,8 +34,8 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
                                     nullptr, nullptr, nullptr));
   sqlite3_close(db);
 
-  std::unique_ptr<Store> store;
-  ASSERT_EQ(0, Store::Open(path, store));
+  std::unique_ptr<SqliteStore> store;
+  ASSERT_EQ(0, SqliteStore::Open(path, regkey::registry::StoreAccess::kOwner, store));
   std::vector<regkey::registry::ValueRow> rows;
   ASSERT_EQ(0, store->ReadValues(2, rows));
   ASSERT_EQ(1u, rows.size());
@@ -42,11 +43,8 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   EXPECT_EQ(std::string("\x2a\0\0\0", 4), rows[0].data);
   EXPECT_EQ(0, rows[0].mtime);
 
-  bool exists = false;
-  ASSERT_EQ(0, store->Begin());
-  ASSERT_EQ(0, store->PutValue(2, "New", "NEW", 1, "x", 1, 99, exists));
-  ASSERT_EQ(0, store->Commit());
-  EXPECT_TRUE(exists);
+  regkey::registry::Written written;
+  ASSERT_EQ(0, store->SetValue(2, "HKCU", "New", "NEW", 1, "x", 1, 99, written));
   // The key's listed time is its latest value's.
   std::vector<regkey::registry::ChildRow> roots;
   ASSERT_EQ(0, store->ReadChildren(0, roots));
@@ -58,10 +56,8 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   EXPECT_EQ(99, user->mtime);
 
   // A value for a key that is gone is refused, not stored.
-  ASSERT_EQ(0, store->Begin());
-  ASSERT_EQ(0, store->PutValue(12345, "v", "V", 1, "x", 1, 99, exists));
-  ASSERT_EQ(0, store->Commit());
-  EXPECT_FALSE(exists);
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            store->SetValue(12345, "HKCU\\GONE", "v", "V", 1, "x", 1, 99, written));
 
   // Keys are found by parent and path in the old layout too.
   regkey::registry::KeyRow row;
@@ -71,7 +67,7 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
   EXPECT_EQ(2, row.id);
 
   store.reset();
-  for (const char* suffix : {"", "-wal", "-shm"}) unlink((path + suffix).c_str());
+  for (const char* suffix : {"", "-wal", "-shm", "-counter"}) unlink((path + suffix).c_str());
 }
 
 }  // namespace

@@ -19,10 +19,9 @@
 
 namespace regkey::test {
 
-// Deletes root\path and everything below it; a missing key is no error.
-inline void DeleteTree(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+// Deletes the subtree below an open key, each child opened relative to its
+// parent (Wine's ANSI functions refuse paths longer than 260 characters).
+inline void DeleteChildren(HKEY key) {
   std::vector<std::string> children;
   char name[256];
   for (DWORD index = 0;; ++index) {
@@ -32,8 +31,21 @@ inline void DeleteTree(HKEY root, const std::string& path) {
       break;
     children.emplace_back(name, length);
   }
+  for (const std::string& child : children) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(key, child.c_str(), 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) continue;
+    DeleteChildren(opened);
+    RegCloseKey(opened);
+    RegDeleteKeyA(key, child.c_str());
+  }
+}
+
+// Deletes root\path and everything below it; a missing key is no error.
+inline void DeleteTree(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  DeleteChildren(key);
   RegCloseKey(key);
-  for (const std::string& child : children) DeleteTree(root, path + "\\" + child);
   RegDeleteKeyA(root, path.c_str());
 }
 

@@ -1,4 +1,4 @@
-#include "registry/store.h"
+#include "registry/store/sqlite/sqlite_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -118,16 +118,32 @@ long Run(sqlite3_stmt* statement) {
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-// Creates the store file for its owner alone before SQLite opens it.
-long CreateFileForOwner(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    ::close(fd);
-    return ERROR_SUCCESS;
+// Creates the store file with `mode` before SQLite opens it, or finds the
+// one there. `readOnly` becomes true for a file this user may read but not
+// write; `othersRead` tells whether users other than its owner may read it.
+long PrepareFile(const std::string& path, mode_t mode, bool& readOnly, bool& othersRead) {
+  int fd = -1;
+  int error = 0;
+  if (!readOnly) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    // A new file gets its mode whatever the umask.
+    if (fd >= 0) ::fchmod(fd, mode);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    error = fd < 0 ? errno : 0;
   }
-  if (errno == EACCES || errno == EPERM) return ERROR_ACCESS_DENIED;
-  // A file on a read-only file system is opened read-only by SQLite.
-  return ::access(path.c_str(), R_OK) == 0 ? ERROR_SUCCESS : ERROR_CANTOPEN;
+  if (fd < 0 && (readOnly || error == EACCES || error == EPERM || error == EROFS)) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // On a read-only file system SQLite finds out for itself (ERROR_CANTWRITE).
+    if (fd >= 0 && error != EROFS) readOnly = true;
+  }
+  if (fd < 0) {
+    if (error == EACCES || error == EPERM || errno == EACCES) return ERROR_ACCESS_DENIED;
+    return ERROR_CANTOPEN;
+  }
+  struct stat info {};
+  othersRead = ::fstat(fd, &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  ::close(fd);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -165,13 +181,19 @@ long ErrorFromSqlite(int rc) {
   }
 }
 
-long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
-  std::unique_ptr<Store> opened(new Store);
+long SqliteStore::Open(const std::string& path, StoreAccess access,
+                       std::unique_ptr<SqliteStore>& store) {
+  std::unique_ptr<SqliteStore> opened(new SqliteStore);
   opened->inMemory_ = path == ":memory:";
+  opened->readOnly_ = access == StoreAccess::kReadOnly;
+  const mode_t mode = access == StoreAccess::kAllUsers ? 0644 : 0600;
+  bool othersRead = false;
   if (!opened->inMemory_) {
-    if (const long error = CreateFileForOwner(path)) return error;
+    if (const long error = PrepareFile(path, mode, opened->readOnly_, othersRead)) return error;
   }
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const bool reading = opened->readOnly_ && !opened->inMemory_;
+  const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &opened->db_, flags, nullptr);
   if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
   sqlite3_extended_result_codes(opened->db_, 0);
@@ -185,14 +207,30 @@ long Store::Open(const std::string& path, std::unique_ptr<Store>& store) {
       opened->inMemory_
           ? "PRAGMA foreign_keys = OFF;"
           : "PRAGMA page_size = 1024; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;";
-  if (const long error = opened->Setup(setup)) return error;
+  if (!reading) {
+    // Users who may read a shared store but not write it can read its WAL
+    // only while the -wal and -shm files exist: they stay after the last
+    // writer closes.
+    if (othersRead) {
+      int persist = 1;
+      sqlite3_file_control(opened->db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    }
+    if (const long error = opened->Setup(setup)) return error;
+  }
   if (const long error = opened->Migrate()) return error;
   if (const long error = opened->Prepare()) return error;
+  try {
+    opened->counter_ =
+        std::make_unique<ChangeCounter>(opened->inMemory_ ? std::string() : path, mode, reading);
+    opened->log_ = std::make_unique<ChangeLog>(opened->counter_->LogArea());
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
   store = std::move(opened);
   return ERROR_SUCCESS;
 }
 
-Store::~Store() {
+SqliteStore::~SqliteStore() {
   for (sqlite3_stmt* statement : statements_) sqlite3_finalize(statement);
   sqlite3_close(db_);
 }
@@ -200,7 +238,7 @@ Store::~Store() {
 // Switching to WAL and the first schema write can meet another process
 // doing the same, where SQLite answers busy at once rather than waiting (a
 // reader that would upgrade); those are retried until the busy time-out.
-long Store::Setup(const char* pragmas) {
+long SqliteStore::Setup(const char* pragmas) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     int rc = sqlite3_exec(db_, pragmas, nullptr, nullptr, nullptr);
@@ -216,7 +254,7 @@ long Store::Setup(const char* pragmas) {
 }
 
 // Stores made before values carried their own times get the column.
-long Store::Migrate() {
+long SqliteStore::Migrate() {
   const char* const probe = "SELECT 1 FROM pragma_table_info('vals') WHERE name = 'mtime'";
   int altered = SQLITE_OK;
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -235,7 +273,7 @@ long Store::Migrate() {
   return altered != SQLITE_OK ? ErrorFromSqlite(altered) : ERROR_REGISTRY_CORRUPT;
 }
 
-long Store::Prepare() {
+long SqliteStore::Prepare() {
   statements_.assign(kStatementCount, nullptr);
   for (int i = 0; i < kStatementCount; ++i) {
     const int rc = sqlite3_prepare_v3(db_, kStatements[i], -1, SQLITE_PREPARE_PERSISTENT,
@@ -245,7 +283,7 @@ long Store::Prepare() {
   return ERROR_SUCCESS;
 }
 
-sqlite3_stmt* Store::Statement(int which) { return statements_[which]; }
+sqlite3_stmt* SqliteStore::Statement(int which) { return statements_[which]; }
 
 namespace {
 
@@ -264,20 +302,20 @@ long ReadKeyRow(sqlite3_stmt* statement, KeyRow& row, bool& found) {
 
 }  // namespace
 
-long Store::FindChild(KeyId parent, const std::string& path, KeyRow& row, bool& found) {
+long SqliteStore::FindChild(KeyId parent, const std::string& path, KeyRow& row, bool& found) {
   Use use(Statement(kFindKey));
   sqlite3_bind_int64(*use, 1, parent);
   BindText(*use, 2, path);
   return ReadKeyRow(*use, row, found);
 }
 
-long Store::ReadKey(KeyId id, KeyRow& row, bool& found) {
+long SqliteStore::ReadKey(KeyId id, KeyRow& row, bool& found) {
   Use use(Statement(kReadKey));
   sqlite3_bind_int64(*use, 1, id);
   return ReadKeyRow(*use, row, found);
 }
 
-long Store::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
+long SqliteStore::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
   rows.clear();
   Use use(Statement(kReadChildren));
   sqlite3_bind_int64(*use, 1, id);
@@ -294,7 +332,7 @@ long Store::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-long Store::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
+long SqliteStore::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
   rows.clear();
   Use use(Statement(kReadValues));
   sqlite3_bind_int64(*use, 1, id);
@@ -311,7 +349,7 @@ long Store::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-long Store::HasChildren(KeyId id, bool& any) {
+long SqliteStore::HasChildren(KeyId id, bool& any) {
   Use use(Statement(kHasChildren));
   sqlite3_bind_int64(*use, 1, id);
   const int rc = sqlite3_step(*use);
@@ -319,7 +357,7 @@ long Store::HasChildren(KeyId id, bool& any) {
   return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-long Store::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
+long SqliteStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   Use use(Statement(kValuesLastWrite));
   sqlite3_bind_int64(*use, 1, id);
   int rc;
@@ -335,24 +373,24 @@ long Store::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
-long Store::Begin() {
+long SqliteStore::Begin() {
   Use use(Statement(kBegin));
   return Run(*use);
 }
 
-long Store::Commit() {
+long SqliteStore::Commit() {
   Use use(Statement(kCommit));
   return Run(*use);
 }
 
-void Store::Rollback() {
+void SqliteStore::Rollback() {
   if (sqlite3_get_autocommit(db_)) return;
   Use use(Statement(kRollback));
   Run(*use);
 }
 
-long Store::InsertKey(KeyId parent, const std::string& name, const std::string& path,
-                      std::int64_t mtime, KeyId& id) {
+long SqliteStore::InsertKey(KeyId parent, const std::string& name, const std::string& path,
+                            std::int64_t mtime, KeyId& id) {
   Use use(Statement(kInsertKey));
   sqlite3_bind_int64(*use, 1, parent);
   BindText(*use, 2, name);
@@ -363,7 +401,7 @@ long Store::InsertKey(KeyId parent, const std::string& name, const std::string& 
   return ERROR_SUCCESS;
 }
 
-long Store::TouchKey(KeyId id, std::int64_t mtime, bool& exists) {
+long SqliteStore::TouchKey(KeyId id, std::int64_t mtime, bool& exists) {
   Use use(Statement(kTouchKey));
   sqlite3_bind_int64(*use, 1, id);
   sqlite3_bind_int64(*use, 2, mtime);
@@ -392,38 +430,155 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
 
 }  // namespace
 
-long Store::PutValue(KeyId key, const std::string& name, const std::string& fold,
-                     std::uint32_t type, const void* data, std::size_t size, std::int64_t mtime,
-                     bool& keyExists) {
-  Use use(Statement(kPutValue));
-  BindText(*use, 3, name);
-  return WriteValue(db_, *use, key, fold, type, data, size, mtime, keyExists);
-}
-
-long Store::UpdateValue(KeyId key, const std::string& fold, std::uint32_t type, const void* data,
-                        std::size_t size, std::int64_t mtime, bool& updated) {
-  Use use(Statement(kUpdateValue));
-  return WriteValue(db_, *use, key, fold, type, data, size, mtime, updated);
-}
-
-long Store::DeleteValue(KeyId key, const std::string& fold, bool& existed) {
-  Use use(Statement(kDeleteValue));
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
-  if (const long error = Run(*use)) return error;
-  existed = sqlite3_changes(db_) > 0;
-  return ERROR_SUCCESS;
-}
-
-long Store::DeleteKey(KeyId id) {
-  {
-    Use use(Statement(kDeleteKeyValues));
-    sqlite3_bind_int64(*use, 1, id);
-    if (const long error = Run(*use)) return error;
+template <typename Change>
+long SqliteStore::Write(Written& written, Change change) {
+  written = Written{};
+  if (readOnly_) return ERROR_ACCESS_DENIED;
+  if (const long error = Begin()) return error;
+  written.before = counter_->Load();
+  const std::uint64_t begun = counter_->BeginWrite();
+  long error;
+  try {
+    error = change(written.changes);
+  } catch (const std::bad_alloc&) {
+    error = ERROR_OUTOFMEMORY;
   }
-  Use use(Statement(kDeleteKey));
-  sqlite3_bind_int64(*use, 1, id);
-  return Run(*use);
+  // Only a change that reached the commit has its log entries to take back.
+  const bool logged = !error && !written.changes.empty();
+  const std::int64_t start = logged ? log_->Append(written.changes) : 0;
+  if (!error) error = Commit();
+  if (error) {
+    if (logged) log_->Abandon(start);
+    Rollback();
+    written.changes.clear();
+  } else if (logged) {
+    log_->Publish(written.changes.back().seq);
+  }
+  // When another commit came in between, what was read before may lack it.
+  written.after = counter_->EndWrite(begun) ? begun + 1 : 1;
+  return error;
+}
+
+namespace {
+
+ChangeRow Change(const std::string& path, int kind) {
+  ChangeRow change;
+  change.path = path;
+  change.kind = kind;
+  return change;
+}
+
+}  // namespace
+
+long SqliteStore::CreateKey(KeyId base, const std::string& basePath,
+                            const std::vector<NewKey>& levels, std::int64_t mtime,
+                            std::vector<KeyRow>& rows, std::size_t& firstCreated,
+                            Written& written) {
+  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+    rows.clear();
+    firstCreated = levels.size();
+    KeyId parent = base;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+      KeyRow row;
+      bool found = false;
+      // Below a level created here, every level is new.
+      if (firstCreated == levels.size()) {
+        if (const long error = FindChild(parent, levels[i].path, row, found)) return error;
+        if (!found) {
+          bool parentExists = false;
+          if (const long error = TouchKey(parent, mtime, parentExists)) return error;
+          if (!parentExists) return ERROR_KEY_DELETED;
+          firstCreated = i;
+        }
+      }
+      if (!found) {
+        row = KeyRow{0, parent, levels[i].name, levels[i].path, mtime};
+        if (const long error = InsertKey(parent, row.name, row.path, mtime, row.id)) return error;
+        changes.push_back(Change(i == 0 ? basePath : rows.back().path, kChangeName));
+      }
+      parent = row.id;
+      rows.push_back(std::move(row));
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+long SqliteStore::SetValue(KeyId key, const std::string& path, const std::string& name,
+                           const std::string& fold, std::uint32_t type, const void* data,
+                           std::size_t size, std::int64_t mtime, Written& written) {
+  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+    // Overwriting an existing value updates its row alone.
+    bool updated = false;
+    {
+      Use use(Statement(kUpdateValue));
+      if (const long error = WriteValue(db_, *use, key, fold, type, data, size, mtime, updated))
+        return error;
+    }
+    if (!updated) {
+      Use use(Statement(kPutValue));
+      BindText(*use, 3, name);
+      bool keyExists = false;
+      if (const long error = WriteValue(db_, *use, key, fold, type, data, size, mtime, keyExists))
+        return error;
+      if (!keyExists) return ERROR_KEY_DELETED;
+    }
+    changes.push_back(Change(path, kChangeLastSet));
+    return ERROR_SUCCESS;
+  });
+}
+
+long SqliteStore::DeleteValue(KeyId key, const std::string& path, const std::string& fold,
+                              std::int64_t mtime, Written& written) {
+  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+    bool existed = false;
+    {
+      Use use(Statement(kDeleteValue));
+      sqlite3_bind_int64(*use, 1, key);
+      BindText(*use, 2, fold);
+      if (const long error = Run(*use)) return error;
+      existed = sqlite3_changes(db_) > 0;
+    }
+    if (!existed) {
+      KeyRow row;
+      bool keyExists = false;
+      if (const long error = ReadKey(key, row, keyExists)) return error;
+      return keyExists ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    }
+    bool keyExists = false;
+    if (const long error = TouchKey(key, mtime, keyExists)) return error;
+    if (!keyExists) return ERROR_KEY_DELETED;
+    changes.push_back(Change(path, kChangeLastSet));
+    return ERROR_SUCCESS;
+  });
+}
+
+long SqliteStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtime,
+                            Written& written) {
+  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+    KeyRow row;
+    bool found = false;
+    if (const long error = ReadKey(id, row, found)) return error;
+    if (!found) return ERROR_FILE_NOT_FOUND;
+    if (row.parent == 0) return ERROR_ACCESS_DENIED;
+    bool hasChildren = false;
+    if (const long error = HasChildren(id, hasChildren)) return error;
+    if (hasChildren) return ERROR_ACCESS_DENIED;
+    {
+      Use use(Statement(kDeleteKeyValues));
+      sqlite3_bind_int64(*use, 1, id);
+      if (const long error = Run(*use)) return error;
+    }
+    {
+      Use use(Statement(kDeleteKey));
+      sqlite3_bind_int64(*use, 1, id);
+      if (const long error = Run(*use)) return error;
+    }
+    bool parentExists = false;
+    if (const long error = TouchKey(row.parent, mtime, parentExists)) return error;
+    changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
+    changes.push_back(Change(path, kChangeDeleted));
+    return ERROR_SUCCESS;
+  });
 }
 
 }  // namespace regkey::registry
