@@ -144,10 +144,13 @@ LONG RegistryModel::SetValue(int handle, const char* name, DWORD type, const cha
   if (valueName.size() > kMaxValueName || size > kMaxValueSize) return ERROR_INVALID_PARAMETER;
   if (h->key->deleted) return ERROR_KEY_DELETED;
   ModelValue* value = h->key->FindValue(valueName);
+  const std::string bytes(data != nullptr ? data : "", size);
+  // Setting what a value holds changes nothing: no time moves, nothing signals.
+  if (value != nullptr && value->type == type && value->data == bytes) return ERROR_SUCCESS;
   if (value == nullptr)
     value = &h->key->values.emplace_back(ModelValue{std::string(valueName), REG_NONE, {}});
   value->type = type;
-  value->data.assign(data != nullptr ? data : "", size);
+  value->data = bytes;
   Changed(h->key.get(), kLastSet);
   return ERROR_SUCCESS;
 }
