@@ -261,6 +261,33 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   });
 }
 
+LONG WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+  return Guard([&]() -> LONG {
+    OpenKey base;
+    if (lpSubKey != nullptr) {
+      if (const long error = Resolve(hKey, base)) return error;
+      return base.hive->DeleteTree(base.key, lpSubKey, true);
+    }
+    // The key's own contents: it must be listable, and its values deletable.
+    if (const long error = ResolveWith(hKey, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, base))
+      return error;
+    if ((base.access & KEY_SET_VALUE) == 0) {
+      KeyInfo info;
+      if (const long error = base.hive->QueryInfo(base.key, info)) return error;
+      if (info.values != 0) return ERROR_ACCESS_DENIED;
+    }
+    return base.hive->DeleteTree(base.key, {}, false);
+  });
+}
+
+LONG WINAPI RegFlushKey(HKEY hKey) {
+  return Guard([&]() -> LONG {
+    OpenKey key;
+    if (const long error = Resolve(hKey, key)) return error;
+    return key.hive->Flush();
+  });
+}
+
 LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter,
                                     HANDLE hEvent, BOOL fAsynchronous) {
   return Guard([&]() -> LONG {

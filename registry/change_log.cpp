@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <span>
 
 namespace regkey::registry {
 
@@ -50,7 +51,11 @@ ChangeLog::ChangeLog(void* area) {
 std::int64_t ChangeLog::Append(std::vector<ChangeRow>& changes) {
   const std::int64_t start = Atomic(header_->appended).load(std::memory_order_acquire);
   std::int64_t seq = start;
-  for (ChangeRow& change : changes) {
+  // Of a batch larger than the ring only the last ring's worth is written:
+  // a reader who missed more has overflowed in any case.
+  const std::size_t skip = changes.size() > kSlots ? changes.size() - kSlots : 0;
+  for (std::size_t i = 0; i < skip; ++i) changes[i].seq = ++seq;
+  for (ChangeRow& change : std::span(changes).subspan(skip)) {
     change.seq = ++seq;
     Slot& slot = slots_[static_cast<std::size_t>(seq - 1) % kSlots];
     Atomic(slot.seq).store(0, std::memory_order_relaxed);

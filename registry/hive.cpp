@@ -35,7 +35,17 @@ Hive::Hive(std::unique_ptr<Store> store)
     : store_(std::move(store)),
       notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr) {}
 
+std::unique_lock<std::mutex> Hive::Enter() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  batchEnded_.wait(lock, [this] {
+    return batchOwner_ == std::thread::id() || batchOwner_ == std::this_thread::get_id();
+  });
+  return lock;
+}
+
 void Hive::SyncLocked() {
+  // Within a batch nobody else writes: the cache stays the batch's own.
+  if (InBatchLocked()) return;
   const std::uint64_t now = store_->Version();
   if (now != stamp_ || now % 2 == 1 || keys_.size() + paths_.size() > kCacheLimit) {
     ClearLocked();
@@ -107,11 +117,13 @@ void Hive::TouchLocked(CachedKey& key, std::int64_t now) {
 }
 
 bool Hive::CurrentLocked(const Written& written) const {
-  return written.before == stamp_ && stamp_ % 2 == 0;
+  return InBatchLocked() || (written.before == stamp_ && stamp_ % 2 == 0);
 }
 
 void Hive::FinishLocked(long error, const Written& written) {
   if (error || !CurrentLocked(written)) ClearLocked();
+  // A batch's changes are published, and its version known, at its end.
+  if (InBatchLocked()) return;
   stamp_ = written.after;
   notifications_.Raise(written.changes);
 }
@@ -119,7 +131,7 @@ void Hive::FinishLocked(long error, const Written& written) {
 long Hive::OpenKey(KeyId base, std::string_view subPath, KeyId& key, std::string& path) {
   std::vector<std::string_view> levels;
   if (const long error = SplitPath(subPath, levels)) return error;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* baseKey = nullptr;
   if (const long error = KeyLocked(base, baseKey)) return error;
@@ -150,7 +162,7 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
   if (!mayCreate) return ERROR_ACCESS_DENIED;
   std::vector<std::string_view> levels;
   if (const long error = SplitPath(subPath, levels)) return error;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* baseKey = nullptr;
   if (const long error = KeyLocked(base, baseKey)) return error;
@@ -201,7 +213,7 @@ long Hive::DeleteKey(KeyId base, std::string_view subPath) {
   KeyId id = 0;
   std::string path;
   if (const long error = OpenKey(base, subPath, id, path)) return error;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) {
@@ -227,6 +239,87 @@ long Hive::DeleteKey(KeyId base, std::string_view subPath) {
   return error;
 }
 
+long Hive::DeleteTree(KeyId base, std::string_view subPath, bool withKey) {
+  KeyId id = base;
+  std::string path;
+  if (withKey) {
+    if (const long error = OpenKey(base, subPath, id, path)) return error;
+  }
+  std::unique_lock<std::mutex> lock = Enter();
+  SyncLocked();
+  CachedKey* key = nullptr;
+  if (const long error = KeyLocked(id, key)) {
+    return error == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : error;
+  }
+  path = key->row.path;
+  const std::int64_t now = FileTimeNow();
+  Written written;
+  long error = store_->DeleteTree(id, path, withKey, now, written);
+  if (error == ERROR_NOT_SUPPORTED) return DeleteTreeKeyByKeyLocked(id, path, withKey, now);
+  // Which keys went is the store's knowledge: the cache starts afresh.
+  ClearLocked();
+  FinishLocked(error, written);
+  return error;
+}
+
+long Hive::DeleteTreeKeyByKeyLocked(KeyId id, const std::string& path, bool withKey,
+                                    std::int64_t now) {
+  std::vector<ChildRow> children;
+  if (const long error = store_->ReadChildren(id, children)) return error;
+  for (const ChildRow& child : children) {
+    if (const long error = DeleteTreeKeyByKeyLocked(child.id, path + '\\' + child.fold, true, now))
+      return error;
+  }
+  Written written;
+  long error = ERROR_SUCCESS;
+  if (withKey) {
+    error = store_->DeleteKey(id, path, now, written);
+    ClearLocked();
+    FinishLocked(error, written);
+    return error;
+  }
+  std::vector<ValueRow> values;
+  if ((error = store_->ReadValues(id, values))) return error;
+  for (const ValueRow& value : values) {
+    error = store_->DeleteValue(id, path, value.fold, now, written);
+    ClearLocked();
+    FinishLocked(error, written);
+    if (error && error != ERROR_FILE_NOT_FOUND) return error;
+  }
+  return ERROR_SUCCESS;
+}
+
+long Hive::BeginBatch() {
+  std::unique_lock<std::mutex> lock = Enter();
+  if (InBatchLocked()) return ERROR_INVALID_FUNCTION;
+  std::uint64_t before = 1;
+  if (const long error = store_->BeginBatch(before)) return error;
+  // The store is this batch's alone from here: the cache holds what the
+  // version said, and what the batch writes.
+  if (before != stamp_ || before % 2 == 1) ClearLocked();
+  stamp_ = before;
+  batchOwner_ = std::this_thread::get_id();
+  return ERROR_SUCCESS;
+}
+
+long Hive::EndBatch(bool commit) {
+  std::unique_lock<std::mutex> lock = Enter();
+  if (!InBatchLocked()) return ERROR_INVALID_FUNCTION;
+  Written written;
+  const long error = store_->EndBatch(commit, written);
+  batchOwner_ = std::thread::id();
+  if (!commit) ClearLocked();
+  FinishLocked(error, written);
+  lock.unlock();
+  batchEnded_.notify_all();
+  return error;
+}
+
+long Hive::Flush() {
+  std::unique_lock<std::mutex> lock = Enter();
+  return store_->Flush();
+}
+
 namespace {
 
 // Copies a value's type and bytes; ERROR_MORE_DATA (with the size needed)
@@ -248,7 +341,7 @@ long CopyValue(const ValueRow& value, DWORD* type, BYTE* data, DWORD* size) {
 }  // namespace
 
 long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, DWORD* size) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
@@ -270,7 +363,7 @@ bool Hive::HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* 
 }
 
 long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   // Rewriting what is there changes nothing: no write, no new time, nothing
   // to notify, as Windows does.
@@ -303,7 +396,7 @@ long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* dat
 }
 
 long Hive::DeleteValue(KeyId id, std::string_view name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
@@ -331,7 +424,7 @@ long Hive::DeleteValue(KeyId id, std::string_view name) {
 }
 
 long Hive::QueryInfo(KeyId id, KeyInfo& info) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
@@ -366,7 +459,7 @@ long CopyName(const std::string& source, char* name, DWORD capacity, DWORD& leng
 
 long Hive::EnumKey(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& length,
                    std::int64_t* lastWrite) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
@@ -386,7 +479,7 @@ long Hive::EnumKey(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& len
 
 long Hive::EnumValue(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& length, DWORD* type,
                      BYTE* data, DWORD* size) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
@@ -399,7 +492,7 @@ long Hive::EnumValue(KeyId id, DWORD index, char* name, DWORD capacity, DWORD& l
 
 long Hive::Notify(KeyId id, std::uintptr_t handle, bool subtree, DWORD filter,
                   std::shared_ptr<platform::KernelEvent> event) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock = Enter();
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;

@@ -13,11 +13,13 @@
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -44,6 +46,19 @@ class Hive {
   long CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId& key,
                  std::string& path, bool& created);
   long DeleteKey(KeyId base, std::string_view subPath);
+  // With `withKey`, deletes the key at `subPath` below `base` with its
+  // whole subtree; without, everything below `base` and its values (the key
+  // stays). One store transaction when the store can.
+  long DeleteTree(KeyId base, std::string_view subPath, bool withKey);
+
+  // This thread's writes join one store transaction until EndBatch, which
+  // commits them all or (without `commit`, or after a failure that spoiled
+  // the batch) none. Other threads' calls wait meanwhile.
+  // ERROR_NOT_SUPPORTED when the store has no batches.
+  long BeginBatch();
+  long EndBatch(bool commit);
+  // Returns when every change committed so far is on disk.
+  long Flush();
 
   // Copies up to *size bytes of the value into `data` (may be null); sets
   // *size to the value's size. ERROR_MORE_DATA when `data` is too small.
@@ -75,6 +90,12 @@ class Hive {
 
   explicit Hive(std::unique_ptr<Store> store);
 
+  // The hive's lock, once no other thread's batch is in progress.
+  std::unique_lock<std::mutex> Enter();
+  bool InBatchLocked() const { return batchOwner_ == std::this_thread::get_id(); }
+  // Deletes the subtree with one store write per key and value.
+  long DeleteTreeKeyByKeyLocked(KeyId id, const std::string& path, bool withKey, std::int64_t now);
+
   void SyncLocked();
   void ClearLocked();
   long KeyLocked(KeyId id, CachedKey*& key);
@@ -93,6 +114,8 @@ class Hive {
   void FinishLocked(long error, const Written& written);
 
   std::mutex mutex_;
+  std::condition_variable batchEnded_;
+  std::thread::id batchOwner_;  // the thread whose batch is in progress
   std::unique_ptr<Store> store_;
   Notifications notifications_;
   std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)

@@ -24,6 +24,10 @@ bool Matches(const Watch& watch, const ChangeRow& change) {
   const bool mayBeKey =
       change.truncated ? StartsWith(watch.path, change.path) : change.path == watch.path;
   if (change.kind == kChangeDeleted) return mayBeKey;
+  // The watched key went with a subtree above it (a truncated path: may have).
+  if (change.kind == kChangeTreeDeleted)
+    return change.truncated ? StartsWith(watch.path, change.path)
+                            : mayBeKey || Below(watch.path, change.path);
   if ((static_cast<std::uint32_t>(change.kind) & watch.filter) == 0) return false;
   return mayBeKey || (watch.subtree && Below(change.path, watch.path));
 }

@@ -1,6 +1,7 @@
 // Buffers that the key class allocates for itself: taken with the global
 // operator new (nothrow, so a failure surfaces as CMemoryException even where
-// the allocator would abort) and released with operator delete.
+// the allocator would abort) and released with the class's BufferDeleter, as
+// a buffer handed to the caller is.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <new>
 
 #include "framework/afx.h"
+#include "regkey/qorCRegKey.h"
 
 namespace regkey::detail {
 
@@ -17,11 +19,7 @@ inline void* AllocateOrThrow(std::size_t nBytes) {
   return p;
 }
 
-struct OperatorDelete {
-  void operator()(void* p) const { ::operator delete(p); }
-};
-
 template <typename T>
-using OwnedBuffer = std::unique_ptr<T, OperatorDelete>;
+using OwnedBuffer = std::unique_ptr<T, qorCRegKey::BufferDeleter>;
 
 }  // namespace regkey::detail

@@ -22,7 +22,8 @@ qorCRegKey::qorCRegKey(WORD nFlags)
       m_samDesired(KEY_ALL_ACCESS),
       m_nFlags(0),
       m_lError(ERROR_SUCCESS),
-      m_bCreated(false) {
+      m_bCreated(false),
+      m_pService(nullptr) {
   if (nFlags != flagsNotGiven) m_nFlags = nFlags;
 }
 
@@ -92,14 +93,19 @@ bool qorCRegKey::Open() {
     m_hKey = nullptr;
     return false;
   }
+  m_pService = &service;
   m_bCreated = dwDisposition == REG_CREATED_NEW_KEY;
   return true;
 }
 
 void qorCRegKey::Close() {
   if (m_hKey == nullptr) return;
-  regkey::RegistryService::Current().RegCloseKey(m_hKey);
+  // A handle that a derived class put in place itself has no recorded service.
+  regkey::RegistryService& service =
+      m_pService != nullptr ? *m_pService : regkey::RegistryService::Current();
+  service.RegCloseKey(m_hKey);
   m_hKey = nullptr;
+  m_pService = nullptr;
 }
 
 bool qorCRegKey::IsOpen() const { return m_hKey != nullptr; }

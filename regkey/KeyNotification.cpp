@@ -1,20 +1,22 @@
 // Change notification: arming it on a caller's event, and waiting for it.
 #include <optional>
 
+#include "regkey/KeyCall.h"
 #include "regkey/qorCRegKey.h"
-#include "regkey/service/RegistryService.h"
 
 bool qorCRegKey::NotifyChange(CEvent& event, DWORD dwFilter, bool bWatchSubtree, bool bCloseAfter) {
-  // A handle from a remote connection can't carry a notification.
+  // A key already open on a remote machine is refused; one not yet open is
+  // opened below and armed like a local one.
   if (IsOpen() && !m_strMachine.IsEmpty()) {
     m_lError = ERROR_INVALID_HANDLE;
     return false;
   }
-  if (!Open()) return false;
-  m_lError = regkey::RegistryService::Current().RegNotifyChangeKeyValue(
-      m_hKey, bWatchSubtree ? TRUE : FALSE, dwFilter, event.m_hObject, TRUE);
-  ApplyCloseAfter(bCloseAfter);
-  return m_lError == ERROR_SUCCESS;
+  return CallOnOpenKey(bCloseAfter,
+                       [&](regkey::RegistryService& service, HKEY hKey) {
+                         return service.RegNotifyChangeKeyValue(hKey, bWatchSubtree ? TRUE : FALSE,
+                                                                dwFilter, event.m_hObject, TRUE);
+                       }) &&
+         m_lError == ERROR_SUCCESS;
 }
 
 bool qorCRegKey::WaitForChange(DWORD dwTimeout, DWORD dwFilter, bool bWatchSubtree,

@@ -1,5 +1,6 @@
 // Key trees: listing the names below a key, and deleting values, subkeys and
 // whole subtrees.
+#include "regkey/KeyCall.h"
 #include "regkey/KeyMemory.h"
 #include "regkey/qorCRegKey.h"
 #include "regkey/service/RegistryService.h"
@@ -20,8 +21,10 @@ enum class Listing { values, subKeys };
 
 // Shared by both listings: one information query for the count and the
 // longest name, then one call per index until the service reports an end.
-static bool ListNames(HKEY hKey, Listing listing, CStringArray& names, LONG& lError) {
-  regkey::RegistryService& service = regkey::RegistryService::Current();
+// Each call's code goes to lError as it comes, so that an exception raised
+// midway leaves the last one; the final code is returned.
+static LONG ListNames(regkey::RegistryService& service, HKEY hKey, Listing listing,
+                      CStringArray& names, LONG& lError) {
   DWORD dwCount = 0;
   DWORD dwLongest = 0;
   if (listing == Listing::values)
@@ -30,8 +33,8 @@ static bool ListNames(HKEY hKey, Listing listing, CStringArray& names, LONG& lEr
   else
     lError = service.RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &dwCount, &dwLongest,
                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-  if (lError != ERROR_SUCCESS) return false;
-  if (dwCount == 0 || dwLongest == 0) return true;
+  if (lError != ERROR_SUCCESS) return lError;
+  if (dwCount == 0 || dwLongest == 0) return lError;
   // Capped so that the capacity handed to the service matches the buffer.
   const DWORD dwCapacity = dwLongest < MAXDWORD - 2 ? dwLongest + 2 : MAXDWORD;
   regkey::detail::OwnedBuffer<char> buffer(
@@ -52,23 +55,25 @@ static bool ListNames(HKEY hKey, Listing listing, CStringArray& names, LONG& lEr
     names.Add(CString(pszName));
   }
   if (lError == ERROR_NO_MORE_ITEMS) lError = ERROR_SUCCESS;
-  return lError == ERROR_SUCCESS;
+  return lError;
 }
 
 bool qorCRegKey::EnumValueNames(CStringArray& names, bool bCloseAfter) {
   names.RemoveAll();
-  if (!Open()) return false;
-  const bool bListed = ListNames(m_hKey, Listing::values, names, m_lError);
-  ApplyCloseAfter(bCloseAfter);
-  return bListed;
+  return CallOnOpenKey(bCloseAfter,
+                       [&](regkey::RegistryService& service, HKEY hKey) {
+                         return ListNames(service, hKey, Listing::values, names, m_lError);
+                       }) &&
+         m_lError == ERROR_SUCCESS;
 }
 
 bool qorCRegKey::EnumSubKeyNames(CStringArray& names, bool bCloseAfter) {
   names.RemoveAll();
-  if (!Open()) return false;
-  const bool bListed = ListNames(m_hKey, Listing::subKeys, names, m_lError);
-  ApplyCloseAfter(bCloseAfter);
-  return bListed;
+  return CallOnOpenKey(bCloseAfter,
+                       [&](regkey::RegistryService& service, HKEY hKey) {
+                         return ListNames(service, hKey, Listing::subKeys, names, m_lError);
+                       }) &&
+         m_lError == ERROR_SUCCESS;
 }
 
 bool qorCRegKey::DeleteKey() {

@@ -1,9 +1,9 @@
-// Values: reading, writing and deleting them, and objects stored in them.
+// Values: reading, writing and deleting them.
 #include <limits>
 
+#include "regkey/KeyCall.h"
 #include "regkey/KeyMemory.h"
 #include "regkey/qorCRegKey.h"
-#include "regkey/service/RegistryService.h"
 
 namespace {
 
@@ -17,12 +17,13 @@ LONG qorCRegKey::QueryValue(LPCTSTR lpszValueName, LPBYTE lpBuffer, DWORD dwSize
     m_lError = ERROR_INVALID_DATA;
     return 0;
   }
-  if (!Open()) return 0;
   DWORD dwStoredType = REG_NONE;
   DWORD dwCount = dwSize;
-  m_lError = regkey::RegistryService::Current().RegQueryValueExA(m_hKey, lpszValueName, nullptr,
-                                                                 &dwStoredType, lpBuffer, &dwCount);
-  ApplyCloseAfter(bCloseAfter);
+  if (!CallOnOpenKey(bCloseAfter, [&](regkey::RegistryService& service, HKEY hKey) {
+        return service.RegQueryValueExA(hKey, lpszValueName, nullptr, &dwStoredType, lpBuffer,
+                                        &dwCount);
+      }))
+    return 0;
   if (lpBuffer == nullptr && (m_lError == ERROR_SUCCESS || m_lError == ERROR_MORE_DATA))
     m_lError = ERROR_MORE_DATA;
   if (m_lError == ERROR_SUCCESS && dwStoredType != dwType) m_lError = ERROR_INVALID_DATATYPE;
@@ -64,11 +65,12 @@ bool qorCRegKey::SetValue(LPCTSTR lpszValueName, const BYTE* lpData, DWORD dwSiz
     m_lError = ERROR_INVALID_DATA;
     return false;
   }
-  if (!Open()) return false;
-  m_lError = regkey::RegistryService::Current().RegSetValueExA(m_hKey, lpszValueName, 0, dwType,
-                                                               lpData, dwSize);
-  ApplyCloseAfter(bCloseAfter);
-  return m_lError == ERROR_SUCCESS;
+  return CallOnOpenKey(bCloseAfter,
+                       [&](regkey::RegistryService& service, HKEY hKey) {
+                         return service.RegSetValueExA(hKey, lpszValueName, 0, dwType, lpData,
+                                                       dwSize);
+                       }) &&
+         m_lError == ERROR_SUCCESS;
 }
 
 bool qorCRegKey::DeleteValue(LPCTSTR lpszValueName, bool bCloseAfter) {
@@ -76,8 +78,9 @@ bool qorCRegKey::DeleteValue(LPCTSTR lpszValueName, bool bCloseAfter) {
     m_lError = ERROR_INVALID_DATA;
     return false;
   }
-  if (!Open()) return false;
-  m_lError = regkey::RegistryService::Current().RegDeleteValueA(m_hKey, lpszValueName);
-  ApplyCloseAfter(bCloseAfter);
-  return m_lError == ERROR_SUCCESS;
+  return CallOnOpenKey(bCloseAfter,
+                       [&](regkey::RegistryService& service, HKEY hKey) {
+                         return service.RegDeleteValueA(hKey, lpszValueName);
+                       }) &&
+         m_lError == ERROR_SUCCESS;
 }

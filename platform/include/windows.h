@@ -123,6 +123,8 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NOT_REGISTRY_FILE 1017L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
+#define ERROR_CANCELLED 1223L
+#define ERROR_RETRY 1237L
 #define ERROR_TIMEOUT 1460L
 #define ERROR_INVALID_DATATYPE 1804L
 
@@ -231,6 +233,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
                           LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                           PFILETIME lpftLastWriteTime);
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LONG WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
+LONG WINAPI RegFlushKey(HKEY hKey);
 LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter,
                                     HANDLE hEvent, BOOL fAsynchronous);
 
@@ -261,3 +265,4 @@ BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 #define RegEnumValue RegEnumValueA
 #define RegEnumKeyEx RegEnumKeyExA
 #define RegDeleteKey RegDeleteKeyA
+#define RegDeleteTree RegDeleteTreeA

@@ -13,6 +13,8 @@ namespace regkey::registry {
 inline constexpr int kChangeName = 0x1;
 inline constexpr int kChangeLastSet = 0x4;
 inline constexpr int kChangeDeleted = 0x10000;
+// The key and every key below it were deleted.
+inline constexpr int kChangeTreeDeleted = 0x20000;
 
 struct ChangeRow {
   std::int64_t seq = 0;

@@ -116,6 +116,29 @@ class Store {
   // root or a key with subkeys.
   virtual long DeleteKey(KeyId id, const std::string& path, std::int64_t mtime,
                          Written& written) = 0;
+  // Deletes everything below the key `id` (whose path is `path`): every key
+  // of its subtree and their values, and, with `withKey`, the key itself
+  // with its values (touching its parent); without, the key's own values
+  // too, and the key stays. One transaction. ERROR_FILE_NOT_FOUND when the
+  // key no longer exists, ERROR_ACCESS_DENIED for a root with `withKey`;
+  // ERROR_NOT_SUPPORTED from a store that cannot (the hive then deletes key
+  // by key).
+  virtual long DeleteTree(KeyId id, const std::string& path, bool withKey, std::int64_t mtime,
+                          Written& written);
+
+  // Batches: from BeginBatch to EndBatch every write joins one transaction
+  // (its `written` carries the changes, not yet published), reads see the
+  // batch's changes, and nobody else may write. A write that fails inside a
+  // batch has changed nothing, or it leaves the batch able only to roll
+  // back. EndBatch commits the whole (or, without `commit`, rolls it back)
+  // and reports it as one write. ERROR_NOT_SUPPORTED: no batches here.
+  // `before` gets the version the batch starts from.
+  virtual long BeginBatch(std::uint64_t& before);
+  virtual long EndBatch(bool commit, Written& written);
+
+  // Returns when every change committed so far is on disk (survives a
+  // power cut). A store whose commits are on disk already has nothing to do.
+  virtual long Flush();
 };
 
 // Who may use a store.

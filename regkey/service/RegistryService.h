@@ -1,8 +1,30 @@
 // The seam through which the key class reaches the registry: the twelve
-// registry functions it uses, with the Win32 arguments. Default() forwards to
-// the system's functions (advapi32 on Windows, the embedded registry
-// elsewhere); Current() is what the key class calls, Default() unless a
-// ScopedRegistryService has put another service in place.
+// registry functions it uses, with the Win32 arguments and results.
+//
+// Default() forwards to the system's functions (advapi32 on Windows, the
+// embedded registry elsewhere). Current() is what the key class calls:
+// Default() unless a ScopedRegistryService has put another service in place.
+//
+// Rules:
+// - Scope. A replacement is process-wide: while it is in place every key
+//   object on every thread, and every other caller of Current(), reaches it.
+//   Scopes nest; each restores the service it replaced.
+// - Threads. Current() and the exchange behind ScopedRegistryService are
+//   atomic and may race with each other: a caller sees either the old or the
+//   new service, never neither. A service in place must accept calls from any
+//   thread that uses the registry meanwhile; Default() does.
+// - Lifetime. A key object remembers the service it opened its handle
+//   through and closes the handle there, even after that service was
+//   replaced. A replaced service must therefore outlive every key handle
+//   opened through it, and every call that may still be running in it.
+//   Other calls on an open handle go to Current(). A remote root from
+//   RegConnectRegistryA lives only within one Open or DeleteKey and is closed
+//   through Current(): replace the service between operations, not while one
+//   runs on another thread.
+// - Forwarding. A wrapper (ForwardingRegistryService) passes every call it
+//   does not replace to Next() unchanged, arguments and result alike, and
+//   must close the handles it hands out itself (a made-up handle must not
+//   reach the system's RegCloseKey).
 #pragma once
 
 #include <windows.h>

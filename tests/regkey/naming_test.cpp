@@ -1,6 +1,10 @@
 // Naming, opening, closing and full names of a key object; remote roots.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "regkey/qorCRegKey.h"
 #include "support/recording_service.h"
 #include "support/scratch_key.h"
@@ -24,7 +28,15 @@ bool KeyExists(HKEY root, const std::string& path) {
   return true;
 }
 
-TEST(KeyNaming, FreshObjectIsNotNamed) {
+void MakeKey(HKEY root, const std::string& path) {
+  HKEY made = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr),
+      ERROR_SUCCESS);
+  RegCloseKey(made);
+}
+
+TEST(KeyNaming, FreshObjectIsNotNamedAndDoesNotOpen) {
   qorCRegKey key;
   EXPECT_FALSE(key.IsNamed());
   EXPECT_FALSE(key.IsOpen());
@@ -32,6 +44,7 @@ TEST(KeyNaming, FreshObjectIsNotNamed) {
   EXPECT_EQ(key.GetAccess(), static_cast<REGSAM>(KEY_ALL_ACCESS));
   EXPECT_EQ(key.GetFlags(), 0);
   EXPECT_EQ(key.m_lError, 0);
+  EXPECT_FALSE(key.WasCreated());
   EXPECT_TRUE(key.GetFullName().IsEmpty());
   Recorded recorded;
   EXPECT_FALSE(key.Open());
@@ -48,6 +61,25 @@ TEST(KeyNaming, RuntimeClassRecord) {
   EXPECT_EQ(record->m_pfnCreateObject, nullptr);
   EXPECT_EQ(record->m_pBaseClass, RUNTIME_CLASS(CObject));
   EXPECT_TRUE(key.IsKindOf(RUNTIME_CLASS(CObject)));
+}
+
+// Derived classes reach the fields by their fixed offsets.
+TEST(KeyNaming, FieldsKeepTheirOrder) {
+  struct Layout : qorCRegKey {
+    std::vector<const void*> Fields() const {
+      return {&m_hKey,       &m_hRoot,  &m_strSubKey, &m_strMachine,
+              &m_samDesired, &m_nFlags, &m_lError,    &m_bCreated};
+    }
+  };
+  Layout key;
+  const std::vector<const void*> fields = key.Fields();
+  for (size_t i = 1; i < fields.size(); ++i) EXPECT_LT(fields[i - 1], fields[i]) << i;
+}
+
+TEST(KeyNaming, ConstructorKeepsFlagsUnlessNotGiven) {
+  EXPECT_EQ(qorCRegKey(qorCRegKey::flagOpenExisting | 0x0100).GetFlags(),
+            qorCRegKey::flagOpenExisting | 0x0100);
+  EXPECT_EQ(qorCRegKey(qorCRegKey::flagsNotGiven).GetFlags(), 0);
 }
 
 TEST(KeyNaming, SetKeyRefusesBadPathsAndKeepsTheOpenKey) {
@@ -67,74 +99,109 @@ TEST(KeyNaming, SetKeyRefusesBadPathsAndKeepsTheOpenKey) {
   }
 }
 
-TEST(KeyNaming, SetKeyClosesKeepsAccessAndToleratesRootZero) {
-  ScratchKey scratch("naming-setkey");
-  qorCRegKey key(qorCRegKey::flagOpenExisting | 0x0100);
-  EXPECT_EQ(key.GetFlags(), qorCRegKey::flagOpenExisting | 0x0100);
-  ASSERT_TRUE(key.SetKey("", scratch.root(), scratch.path().c_str(), 0));
+TEST(KeyNaming, SetKeyWithAccessZeroKeepsTheMask) {
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey("", HKEY_CURRENT_USER, "Software", 0));
   EXPECT_EQ(key.GetAccess(), static_cast<REGSAM>(KEY_ALL_ACCESS));
-  EXPECT_TRUE(key.IsLocal());
-  HKEY made = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(scratch.root(), scratch.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &made, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(made);
-  ASSERT_TRUE(key.Open());
-  key.m_lError = 5;
-  ASSERT_TRUE(key.SetKey(nullptr, nullptr, "Software", KEY_READ));
-  EXPECT_FALSE(key.IsOpen());
-  EXPECT_EQ(key.m_lError, 0);
+  EXPECT_TRUE(key.IsLocal());  // an empty machine is this one
+  ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", KEY_READ));
+  ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
   EXPECT_EQ(key.GetAccess(), static_cast<REGSAM>(KEY_READ));
-  EXPECT_EQ(key.GetFlags(), qorCRegKey::flagOpenExisting | 0x0100);
-  EXPECT_FALSE(key.IsNamed());
-  EXPECT_TRUE(key.GetFullName().IsEmpty());
-  EXPECT_FALSE(key.Open());
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
 }
 
-TEST(KeyNaming, SubKeyOfComposesPathsAndInherits) {
+TEST(KeyNaming, SetKeyOnAnOpenKeyClosesItAndStoresZero) {
+  ScratchKey scratch("naming-setkey");
+  qorCRegKey key(qorCRegKey::flagOpenExisting | 0x0100);
+  MakeKey(scratch.root(), scratch.path());
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  ASSERT_TRUE(key.Open());
+  key.m_lError = 5;
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), (scratch / "other").c_str(), 0));
+  EXPECT_FALSE(key.IsOpen());
+  EXPECT_EQ(key.m_lError, 0);
+  EXPECT_EQ(key.GetFlags(), qorCRegKey::flagOpenExisting | 0x0100);
+  EXPECT_FALSE(key.WasCreated());
+}
+
+TEST(KeyNaming, SetKeyWithRootZeroLeavesTheObjectNotNamed) {
+  qorCRegKey key;
+  key.m_lError = 5;
+  ASSERT_TRUE(key.SetKey(nullptr, nullptr, "Software", KEY_READ));
+  EXPECT_EQ(key.m_lError, 0);
+  EXPECT_FALSE(key.IsNamed());
+  EXPECT_TRUE(key.GetFullName().IsEmpty());
+  Recorded recorded;
+  EXPECT_FALSE(key.Open());
+  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST(KeyNaming, SubKeyOfDropsLeadingBackslashesAndInheritsFromTheParent) {
   qorCRegKey parent(0x0101);
   ASSERT_TRUE(parent.SetKey("far", HKEY_LOCAL_MACHINE, "Software\\A", KEY_READ));
   qorCRegKey child;
+  child.m_lError = 5;
   ASSERT_TRUE(child.SetSubKeyOf(parent, "\\\\B\\C", 0, 0xFFFF));
   EXPECT_STREQ(child.GetSubKey(), "Software\\A\\B\\C");
-  EXPECT_STREQ(child.GetMachine(), "far");
+  EXPECT_STREQ(child.GetMachine(), "far");  // a subkey of a remote key is remote
   EXPECT_FALSE(child.IsLocal());
   EXPECT_EQ(child.GetRootKey(), HKEY_LOCAL_MACHINE);
   EXPECT_EQ(child.GetAccess(), static_cast<REGSAM>(KEY_READ));
   EXPECT_EQ(child.GetFlags(), 0x0101);
   EXPECT_EQ(child.m_lError, 0);
+}
+
+TEST(KeyNaming, SubKeyOfWithoutARelativeNameNamesTheParentsKey) {
+  qorCRegKey parent(0x0101);
+  ASSERT_TRUE(parent.SetKey(nullptr, HKEY_LOCAL_MACHINE, "Software\\A", KEY_READ));
   for (LPCTSTR none : {static_cast<LPCTSTR>(nullptr), "", "\\\\\\"}) {
+    qorCRegKey child;
     ASSERT_TRUE(child.SetSubKeyOf(parent, none, KEY_WRITE, 0));
     EXPECT_STREQ(child.GetSubKey(), "Software\\A");
     EXPECT_EQ(child.GetAccess(), static_cast<REGSAM>(KEY_WRITE));
     EXPECT_EQ(child.GetFlags(), 0);
   }
-  // The object as its own parent moves one level down.
-  ASSERT_TRUE(child.SetSubKeyOf(child, "D", 0, 0xFFFF));
-  EXPECT_STREQ(child.GetSubKey(), "Software\\A\\D");
-  ASSERT_TRUE(child.SetSubKeyOf(child, child.GetSubKey().Mid(9), 0, 0xFFFF));
-  EXPECT_STREQ(child.GetSubKey(), "Software\\A\\D\\A\\D");
+}
+
+TEST(KeyNaming, SubKeyOfItselfMovesOneLevelDownAndCloses) {
+  ScratchKey scratch("naming-self");
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  ASSERT_TRUE(key.Open());
+  ASSERT_TRUE(key.SetSubKeyOf(key, "D", 0, 0xFFFF));
+  EXPECT_STREQ(key.GetSubKey(), (scratch / "D").c_str());
+  EXPECT_FALSE(key.IsOpen());
+  // A name that points into the object's own path is read before it changes.
+  const std::string before(key.GetSubKey());
+  ASSERT_TRUE(key.SetSubKeyOf(key, key.GetSubKey(), 0, 0xFFFF));
+  EXPECT_EQ(std::string(key.GetSubKey()), before + "\\" + before);
 }
 
 TEST(KeyNaming, SubKeyOfUnnamedParentChangesNothingButTheError) {
+  ScratchKey scratch("naming-badkey");
+  MakeKey(scratch.root(), scratch.path());
   qorCRegKey unnamed;
   qorCRegKey key(7);
-  ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software\\X", KEY_READ));
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), KEY_ALL_ACCESS));
+  ASSERT_TRUE(key.Open());
   EXPECT_FALSE(key.SetSubKeyOf(unnamed, "Y", KEY_WRITE, 3));
   EXPECT_EQ(key.m_lError, ERROR_BADKEY);
-  EXPECT_STREQ(key.GetSubKey(), "Software\\X");
+  EXPECT_STREQ(key.GetSubKey(), scratch.path().c_str());
   EXPECT_EQ(key.GetFlags(), 7);
-  EXPECT_EQ(key.GetAccess(), static_cast<REGSAM>(KEY_READ));
+  EXPECT_EQ(key.GetAccess(), static_cast<REGSAM>(KEY_ALL_ACCESS));
+  EXPECT_TRUE(key.IsOpen());
 }
 
-TEST(KeyNaming, SubKeyConstructor) {
+TEST(KeyNaming, SubKeyConstructorTakesANamedParentsFlags) {
   qorCRegKey parent(5);
   ASSERT_TRUE(parent.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
   qorCRegKey named(parent, "\\Child", 0, 9);
-  EXPECT_EQ(named.GetFlags(), 5);  // the parent's flags win
+  EXPECT_EQ(named.GetFlags(), 5);
   EXPECT_STREQ(named.GetSubKey(), "Software\\Child");
   EXPECT_EQ(named.m_lError, 0);
+}
+
+TEST(KeyNaming, SubKeyConstructorOfAnUnnamedParentKeepsItsFlagsAndFails) {
   qorCRegKey unnamed;
   qorCRegKey orphan(unnamed, "Child", 0, 9);
   EXPECT_EQ(orphan.GetFlags(), 9);
@@ -144,26 +211,46 @@ TEST(KeyNaming, SubKeyConstructor) {
   EXPECT_EQ(orphanDefault.GetFlags(), 0);
 }
 
-TEST(KeyNaming, FullNames) {
+TEST(KeyNaming, FullNamesOfLocalAndRemoteKeys) {
   qorCRegKey key;
   ASSERT_TRUE(key.SetKey(nullptr, HKEY_LOCAL_MACHINE, "Software\\Vendor", 0));
   EXPECT_STREQ(key.GetFullName(), "HKEY_LOCAL_MACHINE\\Software\\Vendor");
   ASSERT_TRUE(key.SetKey("host", HKEY_CURRENT_CONFIG, "A\\B", 0));
   EXPECT_STREQ(key.GetFullName(), "\\\\host\\HKEY_CURRENT_CONFIG\\A\\B");
-  ASSERT_TRUE(key.SetKey(nullptr, HKEY_DYN_DATA, "%s%n", 0));
+  ASSERT_TRUE(key.SetKey(nullptr, HKEY_DYN_DATA, "%s%n", 0));  // the path is no format
   EXPECT_STREQ(key.GetFullName(), "HKEY_DYN_DATA\\%s%n");
-  ASSERT_TRUE(key.SetKey(nullptr, reinterpret_cast<HKEY>(0x1234), "A", 0));
-  EXPECT_TRUE(key.GetFullName().IsEmpty());
-  EXPECT_EQ(qorCRegKey::rootKeyNames[7].lpszName, nullptr);
-  EXPECT_EQ(qorCRegKey::rootKeyNames[7].hKey, nullptr);
-  EXPECT_STREQ(qorCRegKey::rootKeyNames[1].lpszName, "HKEY_CURRENT_CONFIG");
 }
 
-TEST(KeyOpening, CreateThenOpenExistingWithTheExactCalls) {
+TEST(KeyNaming, FullNameOfARootOutsideTheTableIsEmpty) {
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(nullptr, reinterpret_cast<HKEY>(0x1234), "A", 0));
+  EXPECT_TRUE(key.GetFullName().IsEmpty());
+}
+
+TEST(KeyNaming, RootKeyNameTableInItsOrderWithAnEndEntry) {
+  const std::vector<std::pair<std::string, HKEY>> expected = {
+      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+      {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+      {"HKEY_USERS", HKEY_USERS},
+      {"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+      {"HKEY_DYN_DATA", HKEY_DYN_DATA},
+  };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(qorCRegKey::rootKeyNames[i].lpszName, expected[i].first) << i;
+    EXPECT_EQ(qorCRegKey::rootKeyNames[i].hKey, expected[i].second) << i;
+  }
+  EXPECT_EQ(qorCRegKey::rootKeyNames[7].lpszName, nullptr);
+  EXPECT_EQ(qorCRegKey::rootKeyNames[7].hKey, nullptr);
+}
+
+TEST(KeyOpening, OpenCreatesAMissingKeyWithTheExactCall) {
   ScratchKey scratch("open-create");
   Recorded recorded;
   qorCRegKey key;
   ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), KEY_READ | KEY_WRITE));
+  key.m_lError = 5;
   ASSERT_TRUE(key.Open());
   EXPECT_TRUE(key.WasCreated());
   EXPECT_EQ(key.m_lError, 0);
@@ -174,22 +261,56 @@ TEST(KeyOpening, CreateThenOpenExistingWithTheExactCalls) {
   EXPECT_EQ(create.text, scratch.path());
   EXPECT_EQ(create.number, static_cast<DWORD>(KEY_READ | KEY_WRITE));
   EXPECT_TRUE(create.nullsAsGiven);
-  // Open of an open key makes no call and keeps the error.
+  EXPECT_EQ(key.GetKeyHandle(), create.out);
+  EXPECT_TRUE(KeyExists(scratch.root(), scratch.path()));
+}
+
+TEST(KeyOpening, OpenOfAnOpenKeyMakesNoCallAndKeepsTheError) {
+  ScratchKey scratch("open-again");
+  Recorded recorded;
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  ASSERT_TRUE(key.Open());
+  const HKEY handle = key.GetKeyHandle();
   key.m_lError = 5;
   EXPECT_TRUE(key.Open());
   EXPECT_EQ(key.m_lError, 5);
+  EXPECT_TRUE(key.WasCreated());
+  EXPECT_EQ(key.GetKeyHandle(), handle);
   EXPECT_EQ(recorded.service.calls.size(), 1u);
-  key.Close();
-  EXPECT_FALSE(key.IsOpen());
-  EXPECT_EQ(key.m_lError, 5);
-  key.Close();  // closing a closed key does nothing
-  EXPECT_EQ(recorded.service.Count("Close"), 1u);
-  ASSERT_TRUE(key.Open());
-  EXPECT_FALSE(key.WasCreated());
-  EXPECT_EQ(key.m_lError, 0);
 }
 
-TEST(KeyOpening, OpenOnlyOnAMissingKey) {
+TEST(KeyOpening, CloseKeepsTheErrorAndClosesOnce) {
+  ScratchKey scratch("open-close");
+  Recorded recorded;
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  ASSERT_TRUE(key.Open());
+  const HKEY handle = key.GetKeyHandle();
+  key.m_lError = 5;
+  key.Close();
+  EXPECT_FALSE(key.IsOpen());
+  EXPECT_EQ(key.GetKeyHandle(), nullptr);
+  EXPECT_EQ(key.m_lError, 5);
+  key.Close();
+  ASSERT_EQ(recorded.service.Count("Close"), 1u);
+  EXPECT_EQ(recorded.service.Of("Close")[0].key, handle);
+}
+
+TEST(KeyOpening, OpenOfAnExistingKeyReportsNotCreated) {
+  ScratchKey scratch("open-existing");
+  MakeKey(scratch.root(), scratch.path());
+  for (const WORD flags : {WORD{0}, qorCRegKey::flagOpenExisting}) {
+    qorCRegKey key(flags);
+    ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+    key.m_lError = 5;
+    ASSERT_TRUE(key.Open()) << flags;
+    EXPECT_FALSE(key.WasCreated()) << flags;
+    EXPECT_EQ(key.m_lError, 0) << flags;
+  }
+}
+
+TEST(KeyOpening, OpenExistingOnlyFailsOnAMissingKeyWithoutCreatingIt) {
   ScratchKey scratch("open-only");
   Recorded recorded;
   qorCRegKey key(qorCRegKey::flagOpenExisting);
@@ -200,19 +321,22 @@ TEST(KeyOpening, OpenOnlyOnAMissingKey) {
   EXPECT_FALSE(KeyExists(scratch.root(), scratch.path()));
   ASSERT_EQ(recorded.service.calls.size(), 1u);
   EXPECT_EQ(recorded.service.calls[0].fn, "Open");
+  EXPECT_EQ(recorded.service.calls[0].key, scratch.root());
+  EXPECT_EQ(recorded.service.calls[0].text, scratch.path());
   EXPECT_EQ(recorded.service.calls[0].number, static_cast<DWORD>(KEY_ALL_ACCESS));
   EXPECT_TRUE(recorded.service.calls[0].nullsAsGiven);
-  // No failure is remembered: the next Open tries again.
+}
+
+TEST(KeyOpening, AFailedOpenIsNotRemembered) {
+  ScratchKey scratch("open-retry");
+  Recorded recorded;
+  qorCRegKey key(qorCRegKey::flagOpenExisting);
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
   EXPECT_FALSE(key.Open());
-  EXPECT_EQ(recorded.service.calls.size(), 2u);
-  // An open-only success leaves m_bCreated false.
-  HKEY made = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(scratch.root(), scratch.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &made, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(made);
+  MakeKey(scratch.root(), scratch.path());
   ASSERT_TRUE(key.Open());
-  EXPECT_FALSE(key.WasCreated());
+  EXPECT_EQ(key.m_lError, 0);
+  EXPECT_EQ(recorded.service.Count("Open"), 2u);
 }
 
 TEST(KeyOpening, FailedCallLeavesNoHandleAndKeepsCreated) {
@@ -223,8 +347,9 @@ TEST(KeyOpening, FailedCallLeavesNoHandleAndKeepsCreated) {
   ASSERT_TRUE(key.WasCreated());
   key.Close();
   Recorded recorded;
-  recorded.service.createKey = [](HKEY, LPCSTR, REGSAM, PHKEY out, LPDWORD) {
+  recorded.service.createKey = [](HKEY, LPCSTR, REGSAM, PHKEY out, LPDWORD disposition) {
     *out = reinterpret_cast<HKEY>(0x4242);  // garbage that must not be kept
+    *disposition = REG_OPENED_EXISTING_KEY;
     return static_cast<LONG>(ERROR_ACCESS_DENIED);
   };
   EXPECT_FALSE(key.Open());
@@ -236,15 +361,15 @@ TEST(KeyOpening, FailedCallLeavesNoHandleAndKeepsCreated) {
 
 TEST(KeyOpening, AccessMaskReachesSubkeys) {
   ScratchKey scratch("open-access");
+  Recorded recorded;
   qorCRegKey parent;
   ASSERT_TRUE(parent.SetKey(nullptr, scratch.root(), scratch.path().c_str(), KEY_READ));
   ASSERT_TRUE(parent.Open());  // created although only read access is asked for
   qorCRegKey child(parent, "Child");
   EXPECT_EQ(child.GetAccess(), static_cast<REGSAM>(KEY_READ));
-  Recorded recorded;
   ASSERT_TRUE(child.Open());
-  ASSERT_EQ(recorded.service.Of("Create").size(), 1u);
-  EXPECT_EQ(recorded.service.Of("Create")[0].number, static_cast<DWORD>(KEY_READ));
+  ASSERT_EQ(recorded.service.Count("Create"), 2u);
+  EXPECT_EQ(recorded.service.Of("Create")[1].number, static_cast<DWORD>(KEY_READ));
   // A read-only handle can't write.
   const BYTE byte = 1;
   EXPECT_FALSE(child.SetValue("v", &byte, 1, REG_BINARY));
@@ -266,26 +391,58 @@ TEST(KeyOpening, DestructionClosesTheHandle) {
   EXPECT_TRUE(recorded.service.open.empty());
 }
 
-TEST(KeyRoots, LocalRootIsThePredefinedHandle) {
+// A handle goes back to the service that handed it out, not to whichever
+// service is in place when the key closes.
+TEST(KeyOpening, CloseGoesToTheServiceThatOpenedTheKey) {
+  ScratchKey scratch("open-service");
+  Recorded opening;
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  ASSERT_TRUE(key.Open());
+  const HKEY handle = key.GetKeyHandle();
+  {
+    Recorded later;
+    key.Close();
+    EXPECT_EQ(later.service.Count("Close"), 0u);
+  }
+  ASSERT_EQ(opening.service.Count("Close"), 1u);
+  EXPECT_EQ(opening.service.Of("Close")[0].key, handle);
+  EXPECT_EQ(opening.service.Of("Close")[0].result, 0);
+}
+
+TEST(KeyRoots, AcquireRootOfALocalKeyIsThePredefinedHandle) {
   Recorded recorded;
   qorCRegKey key;
-  key.m_lError = 77;
   ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
   key.m_lError = 77;
   EXPECT_EQ(key.AcquireRoot(), HKEY_CURRENT_USER);
+  EXPECT_EQ(key.m_lError, 77);
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST(KeyRoots, ReleaseRootClosesNeitherNullNorTheOwnRoot) {
+  Recorded recorded;
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
+  key.m_lError = 77;
   key.ReleaseRoot(HKEY_CURRENT_USER);
   key.ReleaseRoot(nullptr);
   EXPECT_EQ(key.m_lError, 77);
   EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST(KeyRoots, AcquireRootOfAnUnnamedKeyIsNull) {
+  Recorded recorded;
   qorCRegKey unnamed;
   unnamed.m_lError = 77;
   EXPECT_EQ(unnamed.AcquireRoot(), nullptr);
   EXPECT_EQ(unnamed.m_lError, 77);
+  EXPECT_TRUE(recorded.service.calls.empty());
 }
 
 TEST(KeyRoots, RemoteOpenConnectsAndClosesTheConnectionAtOnce) {
-  ScratchKey scratch("remote-calls");
   for (const LONG openResult : {LONG{0}, LONG{ERROR_ACCESS_DENIED}}) {
+    SCOPED_TRACE(openResult);
     Recorded recorded;
     const HKEY connection = reinterpret_cast<HKEY>(0x5150);
     recorded.service.connect = [&](LPCSTR, HKEY, PHKEY out) {
@@ -297,25 +454,26 @@ TEST(KeyRoots, RemoteOpenConnectsAndClosesTheConnectionAtOnce) {
       *disposition = REG_CREATED_NEW_KEY;
       return openResult;
     };
-    {
-      qorCRegKey key;
-      ASSERT_TRUE(key.SetKey("remote-host", HKEY_LOCAL_MACHINE, "Software\\A", 0));
-      EXPECT_EQ(key.Open(), openResult == 0);
-      EXPECT_EQ(key.m_lError, openResult);
-      ASSERT_GE(recorded.service.calls.size(), 3u);
-      EXPECT_EQ(recorded.service.calls[0].fn, "Connect");
-      EXPECT_EQ(recorded.service.calls[0].text, "\\\\remote-host");
-      EXPECT_EQ(recorded.service.calls[0].key, HKEY_LOCAL_MACHINE);
-      EXPECT_EQ(recorded.service.calls[1].fn, "Create");
-      EXPECT_EQ(recorded.service.calls[1].key, connection);
-      EXPECT_EQ(recorded.service.calls[2].fn, "Close");
-      EXPECT_EQ(recorded.service.calls[2].key, connection);
-      EXPECT_EQ(key.IsOpen(), openResult == 0);
-    }
+    qorCRegKey key;
+    ASSERT_TRUE(key.SetKey("remote-host", HKEY_LOCAL_MACHINE, "Software\\A", 0));
+    EXPECT_EQ(key.Open(), openResult == 0);
+    EXPECT_EQ(key.m_lError, openResult);
+    ASSERT_EQ(recorded.service.calls.size(), 3u);
+    EXPECT_EQ(recorded.service.calls[0].fn, "Connect");
+    EXPECT_EQ(recorded.service.calls[0].text, "\\\\remote-host");
+    EXPECT_EQ(recorded.service.calls[0].key, HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(recorded.service.calls[1].fn, "Create");
+    EXPECT_EQ(recorded.service.calls[1].key, connection);
+    EXPECT_EQ(recorded.service.calls[1].text, "Software\\A");
+    EXPECT_EQ(recorded.service.calls[2].fn, "Close");
+    EXPECT_EQ(recorded.service.calls[2].key, connection);
+    EXPECT_EQ(key.IsOpen(), openResult == 0);
+    EXPECT_EQ(key.WasCreated(), openResult == 0);
+    key.Close();
   }
 }
 
-TEST(KeyRoots, RemoteKeyOnThisMachinesOwnName) {
+TEST(KeyRoots, ThisMachinesOwnNameCountsAsRemote) {
   ScratchKey scratch("remote-self");
   const std::string machine = ComputerName();
   Recorded recorded;
@@ -327,17 +485,22 @@ TEST(KeyRoots, RemoteKeyOnThisMachinesOwnName) {
   ASSERT_EQ(recorded.service.Count("Connect"), 1u);
   EXPECT_EQ(recorded.service.Of("Connect")[0].text, "\\\\" + machine);
   EXPECT_EQ(recorded.service.Of("Connect")[0].result, 0);
-  // The close-after rule leaves a remote key open.
-  const BYTE byte = 1;
-  EXPECT_TRUE(key.SetValue("v", &byte, 1, REG_BINARY, true));
-  EXPECT_TRUE(key.IsOpen());
   EXPECT_STREQ(key.GetFullName(),
                ("\\\\" + machine + "\\HKEY_CURRENT_USER\\" + scratch.path()).c_str());
   key.Close();
-  EXPECT_TRUE(recorded.service.open.empty());
+  EXPECT_TRUE(recorded.service.open.empty());  // the connection too
   EXPECT_TRUE(KeyExists(scratch.root(), scratch.path()));
   for (const regkey::test::Call& call : recorded.service.Of("Close"))
     EXPECT_FALSE(regkey::test::IsPredefinedRoot(call.key));
+}
+
+TEST(KeyRoots, CloseAfterLeavesARemoteKeyOpen) {
+  ScratchKey scratch("remote-close-after");
+  qorCRegKey key;
+  ASSERT_TRUE(key.SetKey(ComputerName().c_str(), scratch.root(), scratch.path().c_str(), 0));
+  const BYTE byte = 1;
+  EXPECT_TRUE(key.SetValue("v", &byte, 1, REG_BINARY, true));
+  EXPECT_TRUE(key.IsOpen());
 }
 
 TEST(KeyRoots, UnreachableMachine) {
@@ -345,7 +508,6 @@ TEST(KeyRoots, UnreachableMachine) {
   qorCRegKey key;
   ASSERT_TRUE(key.SetKey("regkey-no-such-host", HKEY_CURRENT_USER, "Software\\regkey-tests", 0));
   EXPECT_FALSE(key.Open());
-  EXPECT_NE(key.m_lError, 0);
   // Windows and Wine report ERROR_BAD_NETPATH.
   EXPECT_EQ(key.m_lError, ERROR_BAD_NETPATH);
   EXPECT_EQ(key.GetKeyHandle(), nullptr);
@@ -395,41 +557,61 @@ class Spy : public qorCRegKey {
   }
 };
 
-TEST(KeyVirtuals, OperationsReachTheOverrides) {
-  ScratchKey scratch("virtuals");
+struct VirtualsFixture : ::testing::Test {
+  ScratchKey scratch{"virtuals"};
   Spy key;
-  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
-  EXPECT_EQ(key.closes, 1);  // SetKey closes through the table
+  const BYTE byte = 1;
+  void SetUp() override {
+    ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  }
+};
+
+TEST_F(VirtualsFixture, SetKeyClosesThroughTheVirtualClose) { EXPECT_EQ(key.closes, 1); }
+
+TEST_F(VirtualsFixture, OpenAcquiresAndReleasesTheRootThroughTheVirtuals) {
   ASSERT_TRUE(key.Open());
   EXPECT_EQ(key.acquires, 1);
   EXPECT_EQ(key.releases, 1);
-  const BYTE byte = 1;
+}
+
+TEST_F(VirtualsFixture, ValueOperationsOpenAndCloseThroughTheVirtuals) {
   ASSERT_TRUE(key.SetValue("v", &byte, 1, REG_BINARY, true));
-  EXPECT_EQ(key.opens, 2);
+  EXPECT_EQ(key.opens, 1);
   EXPECT_EQ(key.locals, 1);
   EXPECT_EQ(key.closes, 2);
-  // An override of IsLocal decides the close-after rule.
+  EXPECT_FALSE(key.IsOpen());
+}
+
+TEST_F(VirtualsFixture, AnIsLocalOverrideDecidesTheCloseAfterRule) {
   key.claimRemote = true;
   ASSERT_TRUE(key.SetValue("v", &byte, 1, REG_BINARY, true));
   EXPECT_TRUE(key.IsOpen());
-  key.claimRemote = false;
-  // A failing Open override stops the operation.
-  key.Close();
+  EXPECT_EQ(key.closes, 1);
+}
+
+TEST_F(VirtualsFixture, AFailingOpenOverrideStopsTheOperation) {
+  Recorded recorded;
   key.failOpen = true;
   EXPECT_FALSE(key.SetValue("v", &byte, 1, REG_BINARY));
   EXPECT_EQ(key.m_lError, 1234);
-  key.failOpen = false;
-  // DeleteKey goes through DeleteAllSubKeys, AcquireRoot, Close and ReleaseRoot.
-  const int acquires = key.acquires;
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST_F(VirtualsFixture, DeleteKeyGoesThroughDeleteAllSubKeysAndTheRootVirtuals) {
+  ASSERT_TRUE(key.Open());
+  const int acquires = key.acquires, releases = key.releases, closes = key.closes;
   ASSERT_TRUE(key.DeleteKey());
   EXPECT_EQ(key.subKeys, 1);
-  EXPECT_GT(key.acquires, acquires);
-  // WaitForChange arms through NotifyChange, which asks IsOpen.
-  const int isOpens = key.isOpens;
+  EXPECT_EQ(key.acquires, acquires + 1);
+  EXPECT_EQ(key.releases, releases + 1);
+  EXPECT_GT(key.closes, closes);
+}
+
+TEST_F(VirtualsFixture, WaitForChangeArmsThroughTheVirtualNotifyChange) {
   EXPECT_FALSE(key.WaitForChange(1, qorCRegKey::filterDefault, true, true));
   EXPECT_EQ(key.notifies, 1);
-  EXPECT_GT(key.isOpens, isOpens);
-  key.DeleteKey();
+  EXPECT_GE(key.isOpens, 1);
+  EXPECT_FALSE(key.IsOpen());
 }
 
 }  // namespace

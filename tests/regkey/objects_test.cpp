@@ -1,7 +1,7 @@
 // Objects stored in REG_BINARY values through an archive.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "regkey/qorCRegKey.h"
@@ -66,7 +66,9 @@ struct Nothing : CObject {
 };
 struct OneByte : CObject {
   BYTE by = 0;
+  int runs = 0;
   void Serialize(CArchive& ar) override {
+    ++runs;
     if (ar.IsStoring())
       ar << by;
     else
@@ -82,10 +84,9 @@ struct ObjectFixture : ::testing::Test {
   }
   std::vector<BYTE> Stored(LPCSTR name) {
     DWORD size = 0;
-    BYTE* bytes = key.QueryValueAlloc(name, &size, REG_BINARY);
-    std::vector<BYTE> copy(bytes, bytes + (bytes ? size : 0));
-    ::operator delete(bytes);
-    return copy;
+    const std::unique_ptr<BYTE, qorCRegKey::BufferDeleter> bytes(
+        key.QueryValueAlloc(name, &size, REG_BINARY));
+    return std::vector<BYTE>(bytes.get(), bytes.get() + (bytes ? size : 0));
   }
 };
 
@@ -122,6 +123,18 @@ TEST_F(ObjectFixture, RoundTripStoresExactlyTheStream) {
   EXPECT_STREQ(read.str, "abc");
 }
 
+TEST_F(ObjectFixture, WriteObjectStoresABinaryValueUnderTheName) {
+  Recorded recorded;
+  OneByte one;
+  one.by = 7;
+  ASSERT_TRUE(key.WriteObject("one", &one, true));
+  ASSERT_EQ(recorded.service.Count("Set"), 1u);
+  const regkey::test::Call set = recorded.service.Of("Set")[0];
+  EXPECT_EQ(set.text, "one");
+  EXPECT_EQ(set.number, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(set.count, 1u);
+}
+
 // The bytes as an MFC program lays them out: little-endian at natural widths,
 // a one-byte length before a short string.
 TEST_F(ObjectFixture, GoldenLayout) {
@@ -147,32 +160,58 @@ TEST_F(ObjectFixture, GoldenLayout) {
   EXPECT_EQ(Stored("obj"), golden);
 }
 
-TEST_F(ObjectFixture, FailuresOfStoredObjects) {
+TEST_F(ObjectFixture, WriteObjectWhoseSerializeRaisesWritesNothing) {
   Recorded recorded;
   Raising raising;
   bool raised = false;
   try {
     key.WriteObject("obj", &raising);
-  } catch (CException* e) {
+  } catch (CNotSupportedException* e) {
     raised = true;
     e->Delete();
   }
   EXPECT_TRUE(raised);
   EXPECT_TRUE(recorded.service.calls.empty());  // nothing written, key not opened
+}
 
+TEST_F(ObjectFixture, WriteObjectOfAnEmptyStreamFailsWith13WithoutOpening) {
+  Recorded recorded;
   Nothing nothing;
-  EXPECT_FALSE(key.WriteObject("obj", &nothing));
+  EXPECT_FALSE(key.WriteObject("obj", &nothing, true));
   EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  EXPECT_EQ(nothing.runs, 1);
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST_F(ObjectFixture, WriteObjectUnderABackslashNameSerialisesThenRefuses) {
+  Recorded recorded;
   OneByte one;
-  EXPECT_FALSE(key.WriteObject("\\obj", &one));  // serialised in full, then refused
+  EXPECT_FALSE(key.WriteObject("\\obj", &one));
   EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  EXPECT_EQ(one.runs, 1);
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST_F(ObjectFixture, ReadObjectUnderABackslashNameFailsBeforeReading) {
+  Recorded recorded;
+  OneByte one;
+  EXPECT_FALSE(key.ReadObject("\\obj", &one));
+  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  EXPECT_EQ(one.runs, 0);
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
+TEST_F(ObjectFixture, NullObjectsAreRefusedWith13) {
+  Recorded recorded;
   EXPECT_FALSE(key.WriteObject("obj", nullptr));
+  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  key.m_lError = 0;
   EXPECT_FALSE(key.ReadObject("obj", nullptr));
   EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
   EXPECT_TRUE(recorded.service.calls.empty());
 }
 
-TEST_F(ObjectFixture, LoadingShortLongAndForeignValues) {
+TEST_F(ObjectFixture, ReadingPastTheEndRaisesAfterTheCloseAfterRule) {
   OneByte one;
   one.by = 9;
   ASSERT_TRUE(key.WriteObject("one", &one));
@@ -187,22 +226,34 @@ TEST_F(ObjectFixture, LoadingShortLongAndForeignValues) {
   EXPECT_TRUE(raised);
   EXPECT_EQ(more.by, 9);       // as far as its Serialize got
   EXPECT_FALSE(key.IsOpen());  // the close-after rule came first
+}
 
+TEST_F(ObjectFixture, ReadObjectIgnoresBytesLeftUnread) {
   Everything all;
   Fill(all);
   ASSERT_TRUE(key.WriteObject("all", &all));
   OneByte fewer;
+  key.m_lError = 5;
   EXPECT_TRUE(key.ReadObject("all", &fewer));
   EXPECT_EQ(fewer.by, 0x12);
+  EXPECT_EQ(key.m_lError, 0);
+}
 
+TEST_F(ObjectFixture, ReadObjectOfAnotherTypeFailsWith1804AndLeavesTheObject) {
   const BYTE text[] = "text";
   ASSERT_TRUE(key.SetValue("text", text, sizeof text, REG_SZ));
   Nothing untouched;
-  EXPECT_FALSE(key.ReadObject("text", &untouched));
+  EXPECT_FALSE(key.ReadObject("text", &untouched, true));
   EXPECT_EQ(key.m_lError, ERROR_INVALID_DATATYPE);
   EXPECT_EQ(untouched.runs, 0);
+  EXPECT_FALSE(key.IsOpen());
+}
+
+TEST_F(ObjectFixture, ReadObjectOfAMissingValueFailsWith2) {
+  Nothing untouched;
   EXPECT_FALSE(key.ReadObject("missing", &untouched));
   EXPECT_EQ(key.m_lError, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(untouched.runs, 0);
 }
 
 }  // namespace

@@ -53,15 +53,14 @@ class ScratchKey {
  public:
   explicit ScratchKey(const char* tag) {
     static std::atomic<int> counter{0};
-    path_ = std::string("Software\\regkey-tests\\") + tag + "-" + std::to_string(REGKEY_TEST_PID) +
+    // Directly below Software: a common parent that one test process deletes
+    // would race with another process creating a key below it (Wine then
+    // reports ERROR_KEY_DELETED).
+    path_ = std::string("Software\\regkey-tests-") + tag + "-" + std::to_string(REGKEY_TEST_PID) +
             "-" + std::to_string(++counter);
     DeleteTree(HKEY_CURRENT_USER, path_);
   }
-  ~ScratchKey() {
-    DeleteTree(HKEY_CURRENT_USER, path_);
-    // The common parent goes too once no test uses it any more.
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\regkey-tests");
-  }
+  ~ScratchKey() { DeleteTree(HKEY_CURRENT_USER, path_); }
   ScratchKey(const ScratchKey&) = delete;
   ScratchKey& operator=(const ScratchKey&) = delete;
 

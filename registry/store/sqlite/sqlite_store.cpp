@@ -57,6 +57,10 @@ enum StatementId {
   kDeleteValue,
   kDeleteKeyValues,
   kDeleteKey,
+  kChildIds,
+  kSavepoint,
+  kRelease,
+  kRollbackTo,
   kStatementCount
 };
 
@@ -84,6 +88,10 @@ const char* const kStatements[kStatementCount] = {
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "DELETE FROM vals WHERE key = ?1",
     "DELETE FROM keys WHERE id = ?1",
+    "SELECT id FROM keys WHERE parent = ?1",
+    "SAVEPOINT one_write",
+    "RELEASE one_write",
+    "ROLLBACK TO one_write",
 };
 
 // Resets a statement when it goes out of scope.
@@ -434,6 +442,31 @@ template <typename Change>
 long SqliteStore::Write(Written& written, Change change) {
   written = Written{};
   if (readOnly_) return ERROR_ACCESS_DENIED;
+  if (batch_) {
+    // Inside a batch each write is a savepoint: one that fails is undone
+    // alone, and the batch goes on.
+    {
+      Use use(Statement(kSavepoint));
+      if (const long error = Run(*use)) return error;
+    }
+    long error;
+    try {
+      error = change(written.changes);
+      if (!error)
+        batch_->changes.insert(batch_->changes.end(), written.changes.begin(),
+                               written.changes.end());
+    } catch (const std::bad_alloc&) {
+      error = ERROR_OUTOFMEMORY;
+    }
+    if (error) {
+      Use use(Statement(kRollbackTo));
+      Run(*use);
+      written.changes.clear();
+    }
+    Use use(Statement(kRelease));
+    Run(*use);
+    return error;
+  }
   if (const long error = Begin()) return error;
   written.before = counter_->Load();
   const std::uint64_t begun = counter_->BeginWrite();
@@ -579,6 +612,117 @@ long SqliteStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtim
     changes.push_back(Change(path, kChangeDeleted));
     return ERROR_SUCCESS;
   });
+}
+
+}  // namespace regkey::registry
+
+namespace regkey::registry {
+
+long SqliteStore::DeleteSubtree(KeyId id) {
+  std::vector<KeyId> children;
+  {
+    Use use(Statement(kChildIds));
+    sqlite3_bind_int64(*use, 1, id);
+    int rc;
+    while ((rc = sqlite3_step(*use)) == SQLITE_ROW)
+      children.push_back(sqlite3_column_int64(*use, 0));
+    if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+  }
+  for (const KeyId child : children)
+    if (const long error = DeleteSubtree(child)) return error;
+  {
+    Use use(Statement(kDeleteKeyValues));
+    sqlite3_bind_int64(*use, 1, id);
+    if (const long error = Run(*use)) return error;
+  }
+  Use use(Statement(kDeleteKey));
+  sqlite3_bind_int64(*use, 1, id);
+  return Run(*use);
+}
+
+long SqliteStore::DeleteTree(KeyId id, const std::string& path, bool withKey, std::int64_t mtime,
+                             Written& written) {
+  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+    KeyRow row;
+    bool found = false;
+    if (const long error = ReadKey(id, row, found)) return error;
+    if (!found) return ERROR_FILE_NOT_FOUND;
+    if (withKey) {
+      if (row.parent == 0) return ERROR_ACCESS_DENIED;
+      if (const long error = DeleteSubtree(id)) return error;
+      bool parentExists = false;
+      if (const long error = TouchKey(row.parent, mtime, parentExists)) return error;
+      changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
+      changes.push_back(Change(path, kChangeTreeDeleted));
+      return ERROR_SUCCESS;
+    }
+    std::vector<ChildRow> children;
+    if (const long error = ReadChildren(id, children)) return error;
+    std::vector<ValueRow> values;
+    if (const long error = ReadValues(id, values)) return error;
+    for (const ChildRow& child : children)
+      if (const long error = DeleteSubtree(child.id)) return error;
+    {
+      Use use(Statement(kDeleteKeyValues));
+      sqlite3_bind_int64(*use, 1, id);
+      if (const long error = Run(*use)) return error;
+    }
+    if (children.empty() && values.empty()) return ERROR_SUCCESS;
+    bool exists = false;
+    if (const long error = TouchKey(id, mtime, exists)) return error;
+    if (!children.empty()) changes.push_back(Change(path, kChangeName));
+    if (!values.empty()) changes.push_back(Change(path, kChangeLastSet));
+    for (const ChildRow& child : children)
+      changes.push_back(Change(path + '\\' + child.fold, kChangeTreeDeleted));
+    return ERROR_SUCCESS;
+  });
+}
+
+long SqliteStore::BeginBatch(std::uint64_t& before) {
+  if (readOnly_) return ERROR_ACCESS_DENIED;
+  if (batch_) return ERROR_INVALID_FUNCTION;
+  auto batch = std::make_unique<Batch>();
+  if (const long error = Begin()) return error;
+  batch->before = counter_->Load();
+  batch->begun = counter_->BeginWrite();
+  before = batch->before;
+  batch_ = std::move(batch);
+  return ERROR_SUCCESS;
+}
+
+long SqliteStore::EndBatch(bool commit, Written& written) {
+  written = Written{};
+  if (!batch_) return ERROR_INVALID_FUNCTION;
+  std::unique_ptr<Batch> batch = std::move(batch_);
+  written.before = batch->before;
+  long error = commit ? ERROR_SUCCESS : ERROR_CANCELLED;
+  const bool logged = commit && !batch->changes.empty();
+  const std::int64_t start = logged ? log_->Append(batch->changes) : 0;
+  if (!error) error = Commit();
+  if (error) {
+    if (logged) log_->Abandon(start);
+    Rollback();
+  } else {
+    if (logged) log_->Publish(batch->changes.back().seq);
+    written.changes = std::move(batch->changes);
+  }
+  written.after = counter_->EndWrite(batch->begun) ? batch->begun + 1 : 1;
+  return error == ERROR_CANCELLED ? ERROR_SUCCESS : error;
+}
+
+// Commits reach the write-ahead log unsynced (synchronous=NORMAL): a flush
+// syncs the log, then the main file.
+long SqliteStore::Flush() {
+  if (inMemory_) return ERROR_SUCCESS;
+  for (const int op : {SQLITE_FCNTL_JOURNAL_POINTER, SQLITE_FCNTL_FILE_POINTER}) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", op, &file) != SQLITE_OK || file == nullptr ||
+        file->pMethods == nullptr)
+      continue;  // no log open yet
+    const int rc = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
+    if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace regkey::registry

@@ -56,6 +56,12 @@ class SqliteStore final : public Store {
   long DeleteValue(KeyId key, const std::string& path, const std::string& fold, std::int64_t mtime,
                    Written& written) override;
   long DeleteKey(KeyId id, const std::string& path, std::int64_t mtime, Written& written) override;
+  long DeleteTree(KeyId id, const std::string& path, bool withKey, std::int64_t mtime,
+                  Written& written) override;
+
+  long BeginBatch(std::uint64_t& before) override;
+  long EndBatch(bool commit, Written& written) override;
+  long Flush() override;
 
  private:
   SqliteStore() = default;
@@ -74,6 +80,15 @@ class SqliteStore final : public Store {
                  KeyId& id);
   long TouchKey(KeyId id, std::int64_t mtime, bool& exists);
   long HasChildren(KeyId id, bool& any);
+  // Deletes the key's row and values; the subtree below it first.
+  long DeleteSubtree(KeyId id);
+
+  // The batch in progress: its counter value, version before and changes.
+  struct Batch {
+    std::uint64_t begun = 0;
+    std::uint64_t before = 1;
+    std::vector<ChangeRow> changes;
+  };
 
   sqlite3* db_ = nullptr;
   bool inMemory_ = false;
@@ -81,6 +96,7 @@ class SqliteStore final : public Store {
   std::vector<sqlite3_stmt*> statements_;
   std::unique_ptr<ChangeCounter> counter_;
   std::unique_ptr<ChangeLog> log_;
+  std::unique_ptr<Batch> batch_;
 };
 
 // The Win32 code for an SQLite result.

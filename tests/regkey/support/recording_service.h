@@ -1,11 +1,15 @@
 // A service that records every call the key class makes and lets a test
 // replace any call (to fail it or to change what it reports). Calls that are
-// not replaced go on to the real registry.
+// not replaced go on to the real registry; handles that a replacement made up
+// are closed here, never there.
 #pragma once
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,17 +18,19 @@
 
 namespace regkey::test {
 
+// One recorded call, built with designated initializers; fields a call has
+// no use for keep their defaults.
 struct Call {
   std::string fn;            // "Connect", "Open", "Create", "Close", "Query", "Set", "DeleteValue",
                              // "Info", "EnumValue", "EnumKey", "DeleteKey", "Notify"
   HKEY key = nullptr;        // the first argument
-  std::string text;          // machine, path or value name; "(null)" for a null pointer
+  std::string text = {};     // machine, path or value name; "(null)" for a null pointer
   DWORD number = 0;          // access mask, type, index or notify filter
   DWORD count = 0;           // the in/out count or capacity as passed in
   bool nullsAsGiven = true;  // the arguments that must be null or 0 were so
   bool flag = false;         // a buffer was given / watch subtree
   LONG result = 0;
-  HKEY out = nullptr;  // the handle handed back
+  HKEY out = nullptr;  // the handle handed back (Connect, Open, Create)
 };
 
 inline bool IsPredefinedRoot(HKEY key) {
@@ -69,55 +75,76 @@ class RecordingService : public ForwardingRegistryService {
 
   LONG RegConnectRegistryA(LPCSTR machine, HKEY root, PHKEY out) override {
     const LONG result =
-        connect ? connect(machine, root, out) : next_.RegConnectRegistryA(machine, root, out);
-    Record(
-        {"Connect", root, Text(machine), 0, 0, true, false, result, result == 0 ? *out : nullptr});
+        connect ? connect(machine, root, out) : Next().RegConnectRegistryA(machine, root, out);
+    RecordHandle({.fn = "Connect", .key = root, .text = Text(machine), .result = result},
+                 result == 0 ? *out : nullptr, connect != nullptr);
     return result;
   }
   LONG RegOpenKeyExA(HKEY root, LPCSTR path, DWORD options, REGSAM sam, PHKEY out) override {
     const LONG result = openKey ? openKey(root, path, sam, out)
-                                : next_.RegOpenKeyExA(root, path, options, sam, out);
-    Record({"Open", root, Text(path), sam, 0, options == 0, false, result,
-            result == 0 ? *out : nullptr});
+                                : Next().RegOpenKeyExA(root, path, options, sam, out);
+    RecordHandle({.fn = "Open",
+                  .key = root,
+                  .text = Text(path),
+                  .number = sam,
+                  .nullsAsGiven = options == 0,
+                  .result = result},
+                 result == 0 ? *out : nullptr, openKey != nullptr);
     return result;
   }
   LONG RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options,
                        REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY out,
                        LPDWORD disposition) override {
     const LONG result = createKey ? createKey(root, path, sam, out, disposition)
-                                  : next_.RegCreateKeyExA(root, path, reserved, keyClass, options,
-                                                          sam, security, out, disposition);
-    Record({"Create", root, Text(path), sam, 0,
-            reserved == 0 && keyClass == nullptr && options == 0 && security == nullptr &&
-                disposition != nullptr,
-            false, result, result == 0 ? *out : nullptr});
+                                  : Next().RegCreateKeyExA(root, path, reserved, keyClass, options,
+                                                           sam, security, out, disposition);
+    RecordHandle({.fn = "Create",
+                  .key = root,
+                  .text = Text(path),
+                  .number = sam,
+                  .nullsAsGiven = reserved == 0 && keyClass == nullptr && options == 0 &&
+                                  security == nullptr && disposition != nullptr,
+                  .result = result},
+                 result == 0 ? *out : nullptr, createKey != nullptr);
     return result;
   }
   LONG RegCloseKey(HKEY key) override {
-    const LONG result = open.count(key) || IsPredefinedRoot(key) ? next_.RegCloseKey(key) : 0;
+    // A handle that a replacement made up never reaches the real registry.
+    const LONG result = madeUp_.erase(key) ? 0 : Next().RegCloseKey(key);
     open.erase(key);
-    calls.push_back({"Close", key, "", 0, 0, true, false, result, nullptr});
+    calls.push_back({.fn = "Close", .key = key, .result = result});
     return result;
   }
   LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                         LPDWORD count) override {
     const DWORD in = count ? *count : 0;
     const LONG result = query ? query(key, name, type, data, count)
-                              : next_.RegQueryValueExA(key, name, reserved, type, data, count);
-    calls.push_back(
-        {"Query", key, Text(name), 0, in, reserved == nullptr, data != nullptr, result, nullptr});
+                              : Next().RegQueryValueExA(key, name, reserved, type, data, count);
+    calls.push_back({.fn = "Query",
+                     .key = key,
+                     .text = Text(name),
+                     .count = in,
+                     .nullsAsGiven = reserved == nullptr,
+                     .flag = data != nullptr,
+                     .result = result});
     return result;
   }
   LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size) override {
     const LONG result = setValue ? setValue(key, name, type, data, size)
-                                 : next_.RegSetValueExA(key, name, reserved, type, data, size);
-    calls.push_back({"Set", key, Text(name), type, size, reserved == 0, false, result, nullptr});
+                                 : Next().RegSetValueExA(key, name, reserved, type, data, size);
+    calls.push_back({.fn = "Set",
+                     .key = key,
+                     .text = Text(name),
+                     .number = type,
+                     .count = size,
+                     .nullsAsGiven = reserved == 0,
+                     .result = result});
     return result;
   }
   LONG RegDeleteValueA(HKEY key, LPCSTR name) override {
-    const LONG result = deleteValue ? deleteValue(key, name) : next_.RegDeleteValueA(key, name);
-    calls.push_back({"DeleteValue", key, Text(name), 0, 0, true, false, result, nullptr});
+    const LONG result = deleteValue ? deleteValue(key, name) : Next().RegDeleteValueA(key, name);
+    calls.push_back({.fn = "DeleteValue", .key = key, .text = Text(name), .result = result});
     return result;
   }
   LONG RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD ccls, LPDWORD reserved, LPDWORD subKeys,
@@ -130,10 +157,13 @@ class RecordingService : public ForwardingRegistryService {
                         (!subKeys && !maxSubKey && values && maxValueName));
     const LONG result =
         info ? info(key, subKeys, maxSubKey, values, maxValueName)
-             : next_.RegQueryInfoKeyA(key, cls, ccls, reserved, subKeys, maxSubKey, maxClass,
-                                      values, maxValueName, maxValue, security, lastWrite);
-    calls.push_back(
-        {"Info", key, subKeys ? "subkeys" : "values", 0, 0, nulls, false, result, nullptr});
+             : Next().RegQueryInfoKeyA(key, cls, ccls, reserved, subKeys, maxSubKey, maxClass,
+                                       values, maxValueName, maxValue, security, lastWrite);
+    calls.push_back({.fn = "Info",
+                     .key = key,
+                     .text = subKeys ? "subkeys" : "values",
+                     .nullsAsGiven = nulls,
+                     .result = result});
     return result;
   }
   LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD cch, LPDWORD reserved, LPDWORD type,
@@ -141,9 +171,14 @@ class RecordingService : public ForwardingRegistryService {
     const DWORD in = *cch;
     const LONG result =
         enumValue ? enumValue(key, index, name, cch)
-                  : next_.RegEnumValueA(key, index, name, cch, reserved, type, data, cbData);
-    calls.push_back({"EnumValue", key, result == 0 ? std::string(name) : "", index, in,
-                     !reserved && !type && !data && !cbData, false, result, nullptr});
+                  : Next().RegEnumValueA(key, index, name, cch, reserved, type, data, cbData);
+    calls.push_back({.fn = "EnumValue",
+                     .key = key,
+                     .text = result == 0 ? std::string(name) : "",
+                     .number = index,
+                     .count = in,
+                     .nullsAsGiven = !reserved && !type && !data && !cbData,
+                     .result = result});
     return result;
   }
   LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD cch, LPDWORD reserved, LPSTR cls,
@@ -151,42 +186,69 @@ class RecordingService : public ForwardingRegistryService {
     const DWORD in = *cch;
     const LONG result =
         enumKey ? enumKey(key, index, name, cch)
-                : next_.RegEnumKeyExA(key, index, name, cch, reserved, cls, ccls, lastWrite);
-    calls.push_back({"EnumKey", key, result == 0 ? std::string(name) : "", index, in,
-                     !reserved && !cls && !ccls && lastWrite, false, result, nullptr});
+                : Next().RegEnumKeyExA(key, index, name, cch, reserved, cls, ccls, lastWrite);
+    calls.push_back({.fn = "EnumKey",
+                     .key = key,
+                     .text = result == 0 ? std::string(name) : "",
+                     .number = index,
+                     .count = in,
+                     .nullsAsGiven = !reserved && !cls && !ccls && lastWrite,
+                     .result = result});
     return result;
   }
   LONG RegDeleteKeyA(HKEY root, LPCSTR path) override {
-    const LONG result = deleteKey ? deleteKey(root, path) : next_.RegDeleteKeyA(root, path);
-    calls.push_back({"DeleteKey", root, Text(path), 0, 0, true, false, result, nullptr});
+    const LONG result = deleteKey ? deleteKey(root, path) : Next().RegDeleteKeyA(root, path);
+    calls.push_back({.fn = "DeleteKey", .key = root, .text = Text(path), .result = result});
     return result;
   }
   LONG RegNotifyChangeKeyValue(HKEY key, BOOL subtree, DWORD filter, HANDLE event,
                                BOOL async) override {
     const LONG result = notify ? notify(key, subtree, filter, event)
-                               : next_.RegNotifyChangeKeyValue(key, subtree, filter, event, async);
-    calls.push_back({"Notify", key, "", filter, 0, async == TRUE && event != nullptr,
-                     subtree == TRUE, result, nullptr});
+                               : Next().RegNotifyChangeKeyValue(key, subtree, filter, event, async);
+    calls.push_back({.fn = "Notify",
+                     .key = key,
+                     .number = filter,
+                     .nullsAsGiven = async == TRUE && event != nullptr,
+                     .flag = subtree == TRUE,
+                     .result = result});
     return result;
   }
 
-  // Forwarding for replacements that change only part of a call.
-  RegistryService& Next() { return next_; }
-
  private:
   static std::string Text(LPCSTR text) { return text ? std::string(text) : "(null)"; }
-  void Record(Call call) {
-    if (call.result == 0 && call.out != nullptr && !IsPredefinedRoot(call.out))
-      open.insert(call.out);
+  // Records a call that hands out a handle; madeUp: a replacement made it.
+  void RecordHandle(Call call, HKEY out, bool madeUp) {
+    call.out = out;
+    if (out != nullptr && !IsPredefinedRoot(out)) {
+      open.insert(out);
+      if (madeUp) madeUp_.insert(out);
+    }
     calls.push_back(std::move(call));
   }
+  std::set<HKEY> madeUp_;
 };
 
-// Puts a recording service in place for a test's scope.
+// Puts a recording service in place for a test's scope. A key that opened
+// its handle through it must be closed before the scope ends, as the handle
+// goes back to the service that opened it; one left open is a failure, and
+// the service is then kept alive for the late close.
 class Recorded {
  public:
-  Recorded() : scope_(service) {}
-  RecordingService service;
+  Recorded() : owned_(std::make_unique<RecordingService>()), service(*owned_), scope_(service) {}
+  ~Recorded() {
+    if (service.open.empty()) return;
+    ADD_FAILURE() << "a handle opened through the recording service is still open at the end "
+                     "of its scope";
+    static_cast<void>(owned_.release());  // leaked on purpose
+  }
+  Recorded(const Recorded&) = delete;
+  Recorded& operator=(const Recorded&) = delete;
+
+ private:
+  std::unique_ptr<RecordingService> owned_;
+
+ public:
+  RecordingService& service;
 
  private:
   ScopedRegistryService scope_;

@@ -49,11 +49,8 @@ bool RegistryKey::Read(const std::string& name, Value& value) {
       return true;
     }
     DWORD got = 0;
-    // The buffer comes from the global operator new and goes back to operator delete.
-    struct OperatorDelete {
-      void operator()(BYTE* p) const { ::operator delete(p); }
-    };
-    std::unique_ptr<BYTE, OperatorDelete> bytes(key_.QueryValueAlloc(NameArg(name), &got, type));
+    std::unique_ptr<BYTE, qorCRegKey::BufferDeleter> bytes(
+        key_.QueryValueAlloc(NameArg(name), &got, type));
     if (bytes) {
       value.data.assign(reinterpret_cast<const char*>(bytes.get()), got);
       return true;
@@ -140,7 +137,16 @@ bool RegistryKey::SubKeys(std::vector<std::string>& names) {
   return true;
 }
 
-bool RegistryKey::RemoveTree() { return Done(key_.DeleteKey()); }
+// The registry's own tree deletion: one commit for the whole tree on the
+// embedded registry.
+bool RegistryKey::RemoveTree() {
+  key_.Close();
+  HKEY root = key_.AcquireRoot();
+  if (root == nullptr) return Done(false);
+  error_ = ::RegDeleteTreeA(root, key_.GetSubKey());
+  key_.ReleaseRoot(root);
+  return error_ == ERROR_SUCCESS;
+}
 
 bool RegistryKey::WaitForChange(DWORD timeout, bool subtree) {
   return Done(key_.WaitForChange(timeout, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,

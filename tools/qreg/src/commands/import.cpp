@@ -1,6 +1,8 @@
-// Import applies a checked file change by change. Before each change it notes
-// what the change overwrites, deletes or creates, so that a failure midway
-// can put the registry back as it was.
+// Import applies a checked file change by change. On the embedded registry
+// the whole file is one transaction, so a failure midway leaves nothing
+// changed; elsewhere it notes, before each change, what the change
+// overwrites, deletes or creates, so that a failure midway can put the
+// registry back as it was.
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -11,6 +13,10 @@
 #include "commands/commands.h"
 #include "console/console.h"
 #include "regfile/reg_file.h"
+
+#ifndef _WIN32
+#include "registry/transaction.h"
+#endif
 
 namespace qreg {
 namespace {
@@ -28,7 +34,8 @@ std::string Shown(const std::string& name) { return name.empty() ? "(Default)" :
 
 class Importer {
  public:
-  explicit Importer(const std::string& file) : file_(file) {}
+  // undoable: note what each change replaces, for Failed() to put back.
+  Importer(const std::string& file, bool undoable) : file_(file), undoable_(undoable) {}
 
   // False with the failure described in what_ and error_.
   bool Apply(const RegSection& section) {
@@ -36,6 +43,14 @@ class Importer {
     const std::string at = Where(section.line);
     return section.remove ? DeleteTree(section, at) : Update(section, at);
   }
+
+  // The failure of an import that changed nothing: a change refused, or
+  // the commit of them all (`outcome`).
+  int FailedUnchanged(LONG outcome) {
+    if (what_.empty()) return Fail("Cannot commit the import of " + file_, outcome);
+    return Fail(what_ + "; the import was undone", error_);
+  }
+  LONG Error() const { return error_ != 0 ? error_ : ERROR_INVALID_DATA; }
 
   int Failed() {
     std::string undoWhat;
@@ -61,12 +76,14 @@ class Importer {
       if (key.Error() == ERROR_FILE_NOT_FOUND) return true;
       return Stop("Cannot open " + full + at, key.Error());
     }
-    UndoStep step{UndoStep::Kind::kRestoreTree, section.key, {}, {}};
-    LONG error = 0;
-    std::string where;
-    if (!ReadTree(section.key, true, step.tree, error, where))
-      return Stop("Cannot read " + where + " before deleting it" + at, error);
-    undo_.push_back(std::move(step));
+    if (undoable_) {
+      UndoStep step{UndoStep::Kind::kRestoreTree, section.key, {}, {}};
+      LONG error = 0;
+      std::string where;
+      if (!ReadTree(section.key, true, step.tree, error, where))
+        return Stop("Cannot read " + where + " before deleting it" + at, error);
+      undo_.push_back(std::move(step));
+    }
     if (!key.RemoveTree() && key.Error() != ERROR_FILE_NOT_FOUND)
       return Stop("Cannot delete " + full + at, key.Error());
     return true;
@@ -74,12 +91,24 @@ class Importer {
 
   bool Update(const RegSection& section, const std::string& at) {
     const std::string full = section.key.FullName();
-    if (const auto missing = TopMissing(section.key))
-      undo_.push_back({UndoStep::Kind::kRemoveKey, *missing, {}, {}});
+    if (undoable_) {
+      if (const auto missing = TopMissing(section.key))
+        undo_.push_back({UndoStep::Kind::kRemoveKey, *missing, {}, {}});
+    }
     RegistryKey key(section.key, true);
     if (!key.Open()) return Stop("Cannot create " + full + at, key.Error());
     for (const RegEntry& entry : section.entries) {
       const std::string value = "value " + Shown(entry.value.name) + " of " + full;
+      if (!undoable_) {
+        const bool ok = entry.remove
+                            ? key.Remove(entry.value.name) || key.Error() == ERROR_FILE_NOT_FOUND
+                            : key.Write(entry.value);
+        if (!ok)
+          return Stop(
+              (entry.remove ? "Cannot delete " : "Cannot write ") + value + Where(entry.line),
+              key.Error());
+        continue;
+      }
       UndoStep step{UndoStep::Kind::kRestoreValue, section.key, {}, {}};
       if (!key.Read(entry.value.name, step.value)) {
         if (key.Error() != ERROR_FILE_NOT_FOUND)
@@ -171,6 +200,7 @@ class Importer {
   }
 
   const std::string& file_;
+  const bool undoable_;
   std::vector<UndoStep> undo_;
   std::string what_;
   LONG error_ = 0;
@@ -193,7 +223,28 @@ int Import(const Words& words) {
     return FailText(file + " line " + std::to_string(error.line) + ": " + error.reason +
                     "; nothing imported.");
 
-  Importer importer(file);
+#ifndef _WIN32
+  {
+    Importer importer(file, false);
+    // Keys of another machine are never part of it: nullptr makes it refuse.
+    std::vector<HKEY> roots;
+    for (const RegSection& section : reg.sections) {
+      if (!section.key.path.empty())
+        roots.push_back(section.key.machine.empty() ? section.key.root : nullptr);
+    }
+    const long outcome = regkey::registry::RunInOneTransaction(roots, [&]() -> long {
+      Progress progress("Imported", reg.sections.size());
+      for (const RegSection& section : reg.sections) {
+        progress.Step();
+        if (!importer.Apply(section)) return importer.Error();
+      }
+      return ERROR_SUCCESS;
+    });
+    if (outcome == ERROR_SUCCESS) return Succeed();
+    if (outcome != ERROR_NOT_SUPPORTED) return importer.FailedUnchanged(outcome);
+  }
+#endif
+  Importer importer(file, true);
   Progress progress("Imported", reg.sections.size());
   for (const RegSection& section : reg.sections) {
     progress.Step();
