@@ -167,6 +167,7 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
   CachedKey* baseKey = nullptr;
   if (const long error = KeyLocked(base, baseKey)) return error;
   const std::string basePath = baseKey->row.path;
+  if (const long error = CheckDepth(basePath, levels.size())) return error;
   std::vector<NewKey> newKeys;
   std::string prefix = basePath;
   for (std::string_view level : levels) {

@@ -22,4 +22,9 @@ long SplitPath(std::string_view path, std::vector<std::string_view>& levels) {
   return ERROR_SUCCESS;
 }
 
+long CheckDepth(std::string_view keyPath, std::size_t levels) {
+  const auto depth = static_cast<std::size_t>(std::count(keyPath.begin(), keyPath.end(), '\\'));
+  return depth + levels > kMaxKeyDepth ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+}
+
 }  // namespace regkey::registry

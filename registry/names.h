@@ -11,6 +11,7 @@ namespace regkey::registry {
 inline constexpr std::size_t kMaxKeyNameLength = 255;      // one level of a key path
 inline constexpr std::size_t kMaxValueNameLength = 16383;  // characters
 inline constexpr std::size_t kMaxValueSize = 16u << 20;    // bytes of one value
+inline constexpr std::size_t kMaxKeyDepth = 512;           // levels below a root
 
 // The form names are compared in: ASCII letters upper-cased, as Windows
 // orders subkeys.
@@ -25,5 +26,10 @@ inline std::string Fold(std::string_view name) {
 // empty level (leading or doubled backslash) or an over-long level is not.
 // Returns 0 or the Win32 error code for the path.
 long SplitPath(std::string_view path, std::vector<std::string_view>& levels);
+
+// 0, or ERROR_FILENAME_EXCED_RANGE when `levels` more levels below the key at
+// `keyPath` (a stored path: its root, then one backslash per level) would go
+// deeper than kMaxKeyDepth, as Windows refuses a key nested too deep.
+long CheckDepth(std::string_view keyPath, std::size_t levels);
 
 }  // namespace regkey::registry

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "regfile/line_reader.h"
 #include "regfile/reg_file.h"
 
 namespace qreg {
@@ -131,6 +134,143 @@ TEST(RegFile, MalformedFilesAreRefusedWithTheirLine) {
   EXPECT_EQ(Refused("REGEDIT4\r\n\"a\"=\"x\"\r\n").line, 2);  // value before any key
   EXPECT_EQ(Refused(head + "garbage\r\n").line, 4);
   EXPECT_EQ(Refused(head + "\"a\"=\"x\" trailing\r\n").line, 4);
+}
+
+}  // namespace
+}  // namespace qreg
+
+namespace qreg {
+namespace {
+
+TEST(RegFile, KeyNamesComeBackExactlyBlanksBracketsAndHighBytesIncluded) {
+  const std::vector<std::string> names = {
+      "Software\\ lead",       "Software\\trail ",  "Software\\tab\t",
+      "Software\\ ",           "Software\\a]b",     "Software\\a[b",
+      "Software\\[x]",         "Software\\q\"uote", "Software\\; not a comment",
+      "Software\\caf\xe9 \xff"};
+  std::vector<RegSection> sections;
+  for (const std::string& name : names)
+    sections.push_back(Section(name, {{"v", REG_SZ, name + '\0'}}));
+  RegFile file;
+  RegFileError error;
+  ASSERT_TRUE(ParseRegFile(WriteRegFile(sections), file, error))
+      << error.line << ": " << error.reason;
+  ASSERT_EQ(file.sections.size(), names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(file.sections[i].key.path, names[i]);
+    ASSERT_EQ(file.sections[i].entries.size(), 1u) << names[i];
+    EXPECT_EQ(file.sections[i].entries[0].value.data, names[i] + '\0');
+  }
+}
+
+TEST(RegFile, KeyLineEndsAtItsLastBracketThenBlanksOrAComment) {
+  const std::string head = "REGEDIT4\r\n\r\n";
+  RegFile file;
+  RegFileError error;
+  ASSERT_TRUE(ParseRegFile(head + "  [HKEY_CURRENT_USER\\indented]\r\n"
+                                  "[HKEY_CURRENT_USER\\blanks after] \t\r\n"
+                                  "[HKEY_CURRENT_USER\\commented] ; [a comment\r\n",
+                           file, error))
+      << error.line << ": " << error.reason;
+  ASSERT_EQ(file.sections.size(), 3u);
+  EXPECT_EQ(file.sections[0].key.path, "indented");
+  EXPECT_EQ(file.sections[1].key.path, "blanks after");
+  EXPECT_EQ(file.sections[2].key.path, "commented");
+  EXPECT_EQ(Refused(head + "[HKEY_CURRENT_USER\\x] junk\r\n").line, 3);
+  // A blank before the root is part of the name, which then names no root.
+  EXPECT_EQ(Refused(head + "[ HKEY_CURRENT_USER\\x]\r\n").line, 3);
+  EXPECT_EQ(Refused(head + "[HKEY_CURRENT_USER\\x\r\n").line, 3);
+}
+
+// Hands out its bytes a few at a time, so that lines, byte-order marks and
+// UTF-16 characters fall across reads.
+class Trickle final : public ByteSource {
+ public:
+  Trickle(std::string bytes, size_t step) : bytes_(std::move(bytes)), step_(step) {}
+  bool Read(char* buffer, size_t size, size_t& got) override {
+    got = std::min({size, step_, bytes_.size() - at_});
+    std::copy_n(bytes_.data() + at_, got, buffer);
+    at_ += got;
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+  size_t step_, at_ = 0;
+};
+
+std::string Utf16(const std::string& ascii) {
+  std::string out = "\xff\xfe";
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+TEST(RegFile, ReadsTheSameWhateverSizeTheReadsHave) {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\k]\r\n";
+  for (int i = 0; i < 3000; ++i) text += "\"v" + std::to_string(i) + "\"=hex:01,02,\\\r\n  03\r\n";
+  text += "\"last\"=\"no final line break\"";
+  const std::string bytes = Utf16(text);
+  RegFile whole, trickled;
+  RegFileError error;
+  ASSERT_TRUE(ParseRegFile(bytes, whole, error)) << error.line << ": " << error.reason;
+  for (size_t step : {1u, 3u, 65537u}) {
+    Trickle source(bytes, step);
+    ASSERT_TRUE(ReadRegFile(source, trickled, error)) << step << ": " << error.reason;
+    ASSERT_EQ(trickled.sections.size(), 1u);
+    ASSERT_EQ(trickled.sections[0].entries.size(), 3001u);
+    EXPECT_EQ(trickled.sections[0].entries[0].value.data, "\x01\x02\x03");
+    EXPECT_EQ(trickled.sections[0].entries[3000].value.data,
+              std::string("no final line break\0", 20));
+  }
+  EXPECT_EQ(whole.sections[0].entries.size(), 3001u);
+  // Half a character at the end.
+  EXPECT_FALSE(ParseRegFile(bytes + "x", whole, error));
+}
+
+// An endless input: a header, the start of a line, then filler for ever.
+// Counts what the reader took.
+class Endless final : public ByteSource {
+ public:
+  Endless(std::string start, std::string filler)
+      : start_(std::move(start)), filler_(std::move(filler)) {}
+  bool Read(char* buffer, size_t size, size_t& got) override {
+    for (got = 0; got < size; ++got, ++taken_)
+      buffer[got] = taken_ < start_.size() ? start_[taken_]
+                                           : filler_[(taken_ - start_.size()) % filler_.size()];
+    return true;
+  }
+  size_t taken() const { return taken_; }
+
+ private:
+  std::string start_, filler_;
+  size_t taken_ = 0;
+};
+
+TEST(RegFile, AnOverLongLineOrValueIsRefusedAfterReadingLittleMoreThanTheLimit) {
+  const std::string head = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\k]\r\n";
+  RegFile file;
+  RegFileError error;
+  Endless line(head + "\"s\"=\"", "a");
+  EXPECT_FALSE(ReadRegFile(line, file, error));
+  EXPECT_EQ(error.line, 4);
+  EXPECT_NE(error.reason.find("a line longer than"), std::string::npos) << error.reason;
+  EXPECT_LT(line.taken(), kMaxLineLength + (1u << 20));
+
+  Endless value(head + "\"b\"=hex:", "00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,\\\r\n  ");
+  EXPECT_FALSE(ReadRegFile(value, file, error));
+  EXPECT_NE(error.reason.find("value larger than 16 MiB"), std::string::npos) << error.reason;
+  EXPECT_LT(value.taken(), 4 * kMaxValueBytes);
+  EXPECT_TRUE(file.sections.empty());
+
+  // The largest value the registry takes still reads, on one line.
+  std::string big = head + "\"b\"=hex:";
+  big.reserve(big.size() + 3 * kMaxValueBytes);
+  for (size_t i = 0; i < kMaxValueBytes; ++i) big += i + 1 < kMaxValueBytes ? "ab," : "ab\r\n";
+  ASSERT_TRUE(ParseRegFile(big, file, error)) << error.line << ": " << error.reason;
+  EXPECT_EQ(file.sections[0].entries[0].value.data.size(), kMaxValueBytes);
 }
 
 }  // namespace

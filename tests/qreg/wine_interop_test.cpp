@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "regfile/reg_file.h"
 
@@ -31,6 +33,13 @@ const std::string kWine =
 const std::string kQreg =
     std::string("'") + QREG_EXE + "' --store '" + kDir + "/interop.regstore' ";
 const std::string kKey = "HKCU\\\\Software\\\\qreg-interop";
+
+// The text as one shell word.
+std::string Word(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
 
 qreg::RegFile Parse(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -85,6 +94,45 @@ TEST(WineInterop, EachImportsWhatTheOtherExported) {
 
   Shell(kWine + "reg delete " + kKey + " /f");
   Shell(kQreg + "delete " + kKey + " /f");
+}
+
+// Key names with leading and trailing blanks, tabs, brackets and quotes: Wine
+// keeps them exactly too, and each side reads the other's file back to the
+// same keys.
+TEST(WineInterop, KeyNamesWithBlanksAndBracketsCrossBothWays) {
+  if (Shell("command -v wine >/dev/null") != 0) GTEST_SKIP() << "wine is not installed";
+  const std::string key = "HKCU\\Software\\qreg-interop-names";
+  const std::vector<std::string> names = {" lead", "trail ", "tab\t", "a]b",
+                                          "a[b",   "q\"uo",  "trail"};
+  std::string out;
+  Shell(kWine + "reg delete " + Word(key) + " /f");
+  for (const std::string& name : names)
+    ASSERT_EQ(Shell(kWine + "reg add " + Word(key + "\\" + name) + " /v v /d " +
+                        Word("<" + name + ">") + " /f",
+                    &out),
+              0)
+        << out;
+  const std::string fromWine = kDir + "/names-wine.reg", fromQreg = kDir + "/names-qreg.reg",
+                    back = kDir + "/names-back.reg";
+  ASSERT_EQ(Shell(kWine + "reg export " + Word(key) + " '" + fromWine + "' /y", &out), 0) << out;
+  const qreg::RegFile wine = Parse(fromWine);
+  std::set<std::string> seen;
+  for (const qreg::RegSection& section : wine.sections) seen.insert(section.key.path);
+  for (const std::string& name : names)
+    EXPECT_EQ(seen.count("Software\\qreg-interop-names\\" + name), 1u) << "[" << name << "]";
+
+  Shell(kQreg + "delete " + Word(key) + " /f");
+  ASSERT_EQ(Shell(kQreg + "import '" + fromWine + "'", &out), 0) << out;
+  ASSERT_EQ(Shell(kQreg + "export " + Word(key) + " '" + fromQreg + "' /y", &out), 0) << out;
+  ExpectSame(wine, Parse(fromQreg));
+
+  ASSERT_EQ(Shell(kWine + "reg delete " + Word(key) + " /f", &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg import '" + fromQreg + "'", &out), 0) << out;
+  ASSERT_EQ(Shell(kWine + "reg export " + Word(key) + " '" + back + "' /y", &out), 0) << out;
+  ExpectSame(wine, Parse(back));
+
+  Shell(kWine + "reg delete " + Word(key) + " /f");
+  Shell(kQreg + "delete " + Word(key) + " /f");
 }
 
 }  // namespace

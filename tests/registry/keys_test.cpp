@@ -95,6 +95,50 @@ TEST(Keys, PathsAndNameLimits) {
   RegCloseKey(base);
 }
 
+// Windows keeps keys to 512 levels below a root and documents creating at
+// most 32 levels in one call, so the chain grows 32 levels at a time.
+TEST(Keys, KeysNestDownTo512LevelsBelowTheRoot) {
+  ScratchKey scratch("depth");
+  HKEY key = Create(scratch.path());
+  int depth = 1;
+  for (char c : scratch.path()) depth += c == '\\';
+  std::string chunk;
+  for (int i = 0; i < 32; ++i) chunk += i == 0 ? "d" : "\\d";
+  for (; depth + 32 < 512; depth += 32) {
+    HKEY next = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key, chunk.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &next, nullptr));
+    RegCloseKey(key);
+    key = next;
+  }
+  std::string last;  // down to level 512
+  for (; depth < 512; ++depth) last += last.empty() ? "e" : "\\e";
+  HKEY deepest = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key, last.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &deepest, nullptr));
+  HKEY tooDeep = nullptr;
+  const LONG deeper =
+      RegCreateKeyExA(deepest, "f", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &tooDeep, nullptr);
+  if (deeper == ERROR_SUCCESS) RegCloseKey(tooDeep);
+  const LONG deeperAtOnce = RegCreateKeyExA(key, (last + "\\f\\g").c_str(), 0, nullptr, 0,
+                                            KEY_ALL_ACCESS, nullptr, &tooDeep, nullptr);
+  if (deeperAtOnce == ERROR_SUCCESS) RegCloseKey(tooDeep);
+#ifdef _WIN32
+  // Wine's registry takes keys at any depth.
+  EXPECT_EQ(ERROR_SUCCESS, deeper);
+  EXPECT_EQ(ERROR_SUCCESS, deeperAtOnce);
+#else
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, deeper);
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, deeperAtOnce);
+  DWORD subKeys = 1;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(deepest, nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(0u, subKeys);  // nothing was created by the refused calls
+#endif
+  RegCloseKey(deepest);
+  RegCloseKey(key);
+}
+
 TEST(Keys, ListsSubkeysSortedWithoutRegardToCaseKeepingTheirCase) {
   ScratchKey scratch("list");
   for (const char* name : {"beta", "Alpha", "_under", "gamma"}) RegCloseKey(Create(scratch / name));

@@ -1,26 +1,40 @@
-// One registry key as the commands use it, over qorCRegKey. Only what the
-// class does not offer goes to the registry service directly: a value's type
-// before reading it, values of 0 bytes, and names that begin with a backslash.
+// One registry key as the commands use it, over qorCRegKey. The key opens on
+// demand, either by its name below a root (a root alone included) or by its
+// name relative to an open parent, so that a walk down a tree opens each key
+// once, in time that does not grow with its depth. Only what the class does
+// not offer goes to the registry service directly: a value's type before
+// reading it, values of 0 bytes, names that begin with a backslash, and the
+// deletion of a tree.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/key_path.h"
-#include "regkey/qorCRegKey.h"
 #include "values/value.h"
 
 namespace qreg {
 
+// What a command does with a key: read it, change an existing one, or create
+// it (and the keys on its way) when it is missing.
+enum class Access { kRead, kWrite, kCreate };
+
 class RegistryKey {
  public:
-  // create: open creates a missing key; otherwise a missing key fails with 2.
-  RegistryKey(const KeyPath& path, bool create);
+  RegistryKey(const KeyPath& path, Access access);
+  // The subkey `name` of parent, opened through the parent's handle with the
+  // parent's access; the parent must stay open until this key is.
+  RegistryKey(RegistryKey& parent, const std::string& name);
+  ~RegistryKey();
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
 
   bool Open();
   LONG Error() const { return error_; }
+  const KeyPath& Path() const { return path_; }
   std::string FullName() const { return path_.FullName(); }
 
   bool Read(const std::string& name, Value& value);
@@ -29,22 +43,19 @@ class RegistryKey {
   bool RemoveAllValues();
   bool Values(std::vector<Value>& values);
   bool SubKeys(std::vector<std::string>& names);
-  // The key with its whole subtree.
-  bool RemoveTree();
+  // The subkey `name` with its whole subtree; for an empty name, this key's
+  // subkeys and values (the key itself stays).
+  bool RemoveTree(const std::string& name);
   bool WaitForChange(DWORD timeout, bool subtree);
 
  private:
+  class Key;
   bool Done(bool ok);
 
   KeyPath path_;
-  qorCRegKey key_;
+  Access access_;
+  std::unique_ptr<Key> key_;
   LONG error_ = 0;
 };
-
-class Progress;
-
-// The key and, with subtree, every key below it, in pre-order.
-bool ReadTree(const KeyPath& top, bool subtree, std::vector<struct RegSection>& sections,
-              LONG& error, std::string& failedKey, Progress* progress = nullptr);
 
 }  // namespace qreg

@@ -28,7 +28,7 @@ int Add(const Words& words) {
   Value value{options.Has("v") ? *options.Get("v") : std::string(), type, *data};
   const std::string shown = value.name.empty() ? "(Default)" : value.name;
 
-  RegistryKey key(path, true);
+  RegistryKey key(path, Access::kCreate);
   if (!key.Open()) return Fail("Cannot create " + path.FullName(), key.Error());
   if (valueGiven && !options.Has("f")) {
     Value existing;

@@ -1,6 +1,6 @@
 // Copy reads the whole source first, so a target inside the source's own
 // subtree is copied once and never chased.
-#include "access/registry_key.h"
+#include "access/tree_walk.h"
 #include "commands/commands.h"
 #include "console/console.h"
 #include "regfile/reg_file.h"
@@ -16,10 +16,8 @@ int Copy(const Words& words) {
   if (!to) return kFailure;
   if (from->FullName() == to->FullName()) return FailText("Cannot copy a key onto itself.");
   std::vector<RegSection> sections;
-  LONG error = 0;
-  std::string where;
-  if (!ReadTree(*from, options->Has("s"), sections, error, where))
-    return Fail("Cannot read " + where, error);
+  WalkFailure failure;
+  if (!ReadTree(*from, options->Has("s"), sections, failure)) return failure.Report();
   for (RegSection& section : sections)
     section.key = to->Child(std::string_view(section.key.path)
                                 .substr(from->path.size())
@@ -27,7 +25,7 @@ int Copy(const Words& words) {
 
   if (!options->Has("f")) {
     for (RegSection& section : sections) {
-      RegistryKey target(section.key, false);
+      RegistryKey target(section.key, Access::kRead);
       for (auto it = section.entries.begin(); it != section.entries.end();) {
         Value existing;
         if (!target.Read(it->value.name, existing)) {
@@ -44,7 +42,7 @@ int Copy(const Words& words) {
     }
   }
   for (const RegSection& section : sections) {
-    RegistryKey target(section.key, true);
+    RegistryKey target(section.key, Access::kCreate);
     if (!target.Open()) return Fail("Cannot create " + section.key.FullName(), target.Error());
     for (const RegEntry& entry : section.entries)
       if (!target.Write(entry.value))

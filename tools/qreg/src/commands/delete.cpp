@@ -1,4 +1,4 @@
-#include "access/registry_key.h"
+#include "access/tree_walk.h"
 #include "commands/commands.h"
 #include "console/console.h"
 
@@ -14,7 +14,7 @@ int Delete(const Words& words) {
   const std::string full = path.FullName();
   const std::string name = options.Has("v") ? *options.Get("v") : std::string();
   const std::string shown = name.empty() ? "(Default)" : name;
-  RegistryKey key(path, false);
+  RegistryKey key(path, Access::kWrite);
   if (!key.Open()) return Fail("Cannot open " + full, key.Error());
 
   const bool oneValue = options.Has("v") || options.Has("ve");
@@ -32,8 +32,9 @@ int Delete(const Words& words) {
     if (!key.Remove(name)) return Fail("Cannot delete value " + shown + " of " + full, key.Error());
   } else if (options.Has("va")) {
     if (!key.RemoveAllValues()) return Fail("Cannot delete the values of " + full, key.Error());
-  } else if (!key.RemoveTree()) {
-    return Fail("Cannot delete " + full, key.Error());
+  } else {
+    WalkFailure failure;
+    if (!DeleteTree(path, failure)) return failure.Report();
   }
   return Succeed();
 }

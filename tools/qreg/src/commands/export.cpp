@@ -1,13 +1,46 @@
+// Export streams the tree into the file as it walks it.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 
-#include "access/registry_key.h"
+#include "access/tree_walk.h"
 #include "commands/commands.h"
 #include "console/console.h"
+#include "files/output_file.h"
 #include "regfile/reg_file.h"
 
 namespace qreg {
+namespace {
+
+class TreeExporter final : public TreeVisitor {
+ public:
+  TreeExporter(OutputFile& out, const std::string& file) : out_(out), file_(file) {}
+
+  bool Enter(RegistryKey& key, WalkFailure& failure) override {
+    progress_.Step();
+    RegSection section;
+    section.key = key.Path();
+    if (!KeyNameFits(section.key)) {
+      failure = {"export", key.FullName() + " (a line break in its name)", ERROR_INVALID_DATA};
+      return false;
+    }
+    std::vector<Value> values;
+    if (!key.Values(values)) {
+      if (key.Error() == ERROR_KEY_DELETED) return true;
+      return failure.Set("read", key);
+    }
+    for (Value& v : values) section.entries.push_back({std::move(v), false, 0});
+    std::string why;
+    if (out_.Write(RegSectionText(section), why)) return true;
+    failure = {"write", file_ + " (" + why + ")", ERROR_WRITE_FAULT};
+    return false;
+  }
+
+ private:
+  OutputFile& out_;
+  const std::string& file_;
+  Progress progress_{"Exported", 0};
+};
+
+}  // namespace
 
 int Export(const Words& words) {
   const auto command = ParseKeyCommand("EXPORT", words, {{"y"}, {}}, 2);
@@ -16,40 +49,26 @@ int Export(const Words& words) {
   const KeyPath& path = command->path;
   if (!path.machine.empty()) return FailText("Cannot export a key of another machine.");
   const std::string file = options.positional[1];
-  std::error_code ec;
-  if (std::filesystem::exists(file, ec) && !options.Has("y")) {
+  if (!options.Has("y") && OutputFile::ReplacesFile(file)) {
     if (const auto stop = Confirm(
             "File " + file + " exists, overwrite",
             "File " + file + " exists; input is not a terminal, so give /y to overwrite it."))
       return *stop;
   }
-  std::vector<RegSection> sections;
-  LONG error = 0;
-  std::string where;
+  RegistryKey top(path, Access::kRead);
+  if (!top.Open()) return Fail("Cannot open " + path.FullName(), top.Error());
+  OutputFile out;
+  std::string why;
+  if (!out.Open(file, why)) return FailText("Cannot write " + file + ": " + why + ".");
+  if (!out.Write(RegFileHeader(), why)) return FailText("Cannot write " + file + ": " + why + ".");
+  WalkFailure failure;
   {
-    Progress progress("Exported", 0);
-    if (!ReadTree(path, true, sections, error, where, &progress))
-      return Fail("Cannot read " + where, error);
+    TreeExporter exporter(out, file);
+    if (!WalkTree(path, Access::kRead, true, exporter, failure)) return failure.Report();
   }
-  const std::string text = WriteRegFile(sections);
-  // A temporary file renamed over the target: a failed export leaves no
-  // half-written file.
-  const std::string temporary = file + ".qreg-tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::filesystem::remove(temporary, ec);
-      return Fail("Cannot write " + file, ERROR_WRITE_FAULT);
-    }
-  }
-  std::filesystem::rename(temporary, file, ec);
-  if (ec) {
-    std::filesystem::remove(temporary, ec);
-    return Fail("Cannot write " + file, ERROR_ACCESS_DENIED);
-  }
-  return Succeed();
+  if (!out.Commit(why)) return FailText("Cannot write " + file + ": " + why + ".");
+  // Into standard output the file is the result: no line of success after it.
+  return out.IsStandardOutput() ? kSuccess : Succeed();
 }
 
 }  // namespace qreg

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "access/registry_key.h"
+#include "access/tree_walk.h"
 #include "commands/commands.h"
 #include "console/console.h"
 #include "values/value_text.h"
@@ -31,48 +31,46 @@ bool PrintValues(RegistryKey& key, const std::optional<DWORD>& type, bool header
   return true;
 }
 
-bool PrintTree(const KeyPath& path, const std::optional<DWORD>& type, bool top, LONG& error,
-               std::string& where) {
-  RegistryKey key(path, false);
-  std::vector<std::string> children;
-  if (!PrintValues(key, type, !top) || !key.SubKeys(children)) {
-    error = key.Error();
-    where = key.FullName();
-    return false;
+// Every key of the subtree with its values of the wanted type; keys below the
+// top one print their name even without such values.
+class TreePrinter final : public TreeVisitor {
+ public:
+  explicit TreePrinter(const std::optional<DWORD>& type) : type_(type) {}
+  bool Enter(RegistryKey& key, WalkFailure& failure) override {
+    const bool top = first_;
+    first_ = false;
+    return PrintValues(key, type_, !top) || failure.Set("read", key);
   }
-  for (const std::string& child : children)
-    if (!PrintTree(path.Child(child), type, false, error, where)) return false;
-  return true;
-}
 
-// Prints, for the key and every key below it that has the named value (of
-// the wanted type), the key's name and that value; counts the matches.
-bool SearchTree(const KeyPath& path, const std::string& name, const std::optional<DWORD>& type,
-                size_t& matches, LONG& error, std::string& where) {
-  RegistryKey key(path, false);
-  Value value;
-  if (key.Read(name, value)) {
-    if (!type || value.type == *type) {
-      std::printf("%s\n", key.FullName().c_str());
-      PrintValue(value);
-      std::printf("\n");
-      ++matches;
-    }
-  } else if (key.Error() != ERROR_FILE_NOT_FOUND) {
-    error = key.Error();
-    where = key.FullName();
-    return false;
+ private:
+  const std::optional<DWORD>& type_;
+  bool first_ = true;
+};
+
+// Each key of the subtree that has the named value (of the wanted type), with
+// that value; counts the matches.
+class ValueSearch final : public TreeVisitor {
+ public:
+  ValueSearch(const std::string& name, const std::optional<DWORD>& type)
+      : name_(name), type_(type) {}
+  bool Enter(RegistryKey& key, WalkFailure& failure) override {
+    Value value;
+    if (!key.Read(name_, value))
+      return key.Error() == ERROR_FILE_NOT_FOUND || failure.Set("read", key);
+    if (type_ && value.type != *type_) return true;
+    std::printf("%s\n", key.FullName().c_str());
+    PrintValue(value);
+    std::printf("\n");
+    ++matches_;
+    return true;
   }
-  std::vector<std::string> children;
-  if (!key.SubKeys(children)) {
-    error = key.Error();
-    where = key.FullName();
-    return false;
-  }
-  for (const std::string& child : children)
-    if (!SearchTree(path.Child(child), name, type, matches, error, where)) return false;
-  return true;
-}
+  size_t matches() const { return matches_; }
+
+ private:
+  const std::string& name_;
+  const std::optional<DWORD>& type_;
+  size_t matches_ = 0;
+};
 
 }  // namespace
 
@@ -88,18 +86,16 @@ int Query(const Words& words) {
     type = ParseTypeName(*t);
     if (!type) return FailText("Invalid syntax: unknown type " + *t + ".");
   }
-  RegistryKey key(path, false);
+  RegistryKey key(path, Access::kRead);
   if (!key.Open()) return Fail("Cannot open " + path.FullName(), key.Error());
   if (options.Has("v") || options.Has("ve")) {
     const std::string name = options.Has("v") ? *options.Get("v") : std::string();
     if (options.Has("s")) {
       std::printf("\n");
-      size_t matches = 0;
-      LONG error = 0;
-      std::string where;
-      if (!SearchTree(path, name, type, matches, error, where))
-        return Fail("Cannot read " + where, error);
-      std::printf("End of search: %s match(es) found.\n", std::to_string(matches).c_str());
+      ValueSearch search(name, type);
+      WalkFailure failure;
+      if (!WalkTree(path, Access::kRead, true, search, failure)) return failure.Report();
+      std::printf("End of search: %s match(es) found.\n", std::to_string(search.matches()).c_str());
       return kSuccess;
     }
     Value value;
@@ -119,9 +115,9 @@ int Query(const Words& words) {
   }
   std::printf("\n");
   if (options.Has("s")) {
-    LONG error = 0;
-    std::string where;
-    if (!PrintTree(path, type, true, error, where)) return Fail("Cannot read " + where, error);
+    TreePrinter printer(type);
+    WalkFailure failure;
+    if (!WalkTree(path, Access::kRead, true, printer, failure)) return failure.Report();
     return kSuccess;
   }
   std::vector<std::string> children;

@@ -41,7 +41,7 @@ int Watch(const Words& words) {
       return FailText("Invalid syntax: /t takes milliseconds, not " + *t + ".");
     timeout = static_cast<DWORD>(ms);
   }
-  RegistryKey key(path, false);
+  RegistryKey key(path, Access::kRead);
   if (!key.Open()) return Fail("Cannot open " + path.FullName(), key.Error());
   std::fprintf(stderr, "Watching %s%s; Ctrl+C stops.\n", path.FullName().c_str(),
                options.Has("s") ? " and its subkeys" : "");

@@ -1,11 +1,13 @@
 // Reading .reg files: the whole file is parsed and checked before anyone acts
-// on it, so a bad line refuses the file as a whole.
+// on it, so a bad line refuses the file as a whole. The file streams in line
+// by line; only the parsed values are kept.
 #include <windows.h>
 
 #include <string_view>
 #include <vector>
 
 #include "cli/text.h"
+#include "regfile/line_reader.h"
 #include "regfile/reg_file.h"
 #include "regfile/text_encoding.h"
 
@@ -15,24 +17,7 @@ namespace {
 constexpr size_t kMaxKeyPart = 255;
 constexpr size_t kMaxValueName = 16383;
 
-struct Line {
-  std::string_view text;
-  int number;
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  int number = 1;
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    lines.push_back({line, number++});
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
-}
+bool Blank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsComment(std::string_view trimmed) {
   return trimmed.starts_with(';') || trimmed.starts_with('#');
@@ -79,36 +64,81 @@ bool OnlyTrailer(std::string_view rest) {
   return rest.empty() || rest.starts_with(';');
 }
 
+// A list of hex bytes given piece by piece ("01,ab," then "2f"): a byte may
+// be split between pieces, blanks may surround a byte, one trailing comma is
+// allowed.
+class HexList {
+ public:
+  bool Add(std::string_view piece, std::string& bytes) {
+    for (char c : piece) {
+      if (c == ',') {
+        if (digits_ == 0) return Bad("an empty hex byte");
+        bytes += static_cast<char>(byte_);
+        digits_ = byte_ = 0;
+        closed_ = false;
+      } else if (Blank(c)) {
+        closed_ = digits_ != 0;
+      } else {
+        const int d = HexDigit(c);
+        if (d < 0 || closed_ || digits_ == 2)
+          return Bad("bad hex byte near '" + std::string(1, c) + "'");
+        byte_ = byte_ * 16 + d;
+        ++digits_;
+      }
+    }
+    return true;
+  }
+  // After the last piece.
+  void End(std::string& bytes) const {
+    if (digits_ != 0) bytes += static_cast<char>(byte_);
+  }
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Bad(std::string why) {
+    error_ = std::move(why);
+    return false;
+  }
+
+  int byte_ = 0, digits_ = 0;
+  bool closed_ = false;  // blanks after a byte's digits
+  std::string error_;
+};
+
 class Parser {
  public:
-  Parser(std::vector<Line> lines, RegFile& file, RegFileError& error)
-      : lines_(std::move(lines)), file_(file), error_(error) {}
+  Parser(LineReader& reader, RegFile& file, RegFileError& error)
+      : reader_(reader), file_(file), error_(error) {}
 
   bool Run() {
-    while (next_ < lines_.size() && Trim(lines_[next_].text).empty()) ++next_;
-    if (next_ == lines_.size()) return Fail(1, "the file is empty: no REGEDIT4 header");
-    const Line& header = lines_[next_++];
-    const std::string_view h = Trim(header.text);
+    std::string line;
+    while (reader_.Next(line) && Trim(line).empty()) {
+    }
+    if (!reader_.Failure().empty()) return ReaderFailed();
+    if (reader_.Number() == 0 || Trim(line).empty())
+      return Fail(1, "the file is empty: no REGEDIT4 header");
+    const std::string_view h = Trim(line);
     if (h == "REGEDIT4") {
       unicode_ = false;
     } else if (h == "Windows Registry Editor Version 5.00") {
       unicode_ = true;
     } else {
-      return Fail(header.number,
+      return Fail(reader_.Number(),
                   "missing header (REGEDIT4 or Windows Registry Editor Version 5.00)");
     }
-    while (next_ < lines_.size()) {
-      const Line& line = lines_[next_++];
-      const std::string_view t = Trim(line.text);
+    while (reader_.Next(line)) {
+      const int number = reader_.Number();
+      const std::string_view t = Trim(line);
       if (t.empty() || IsComment(t)) continue;
       if (t.front() == '[') {
-        if (!Section(t, line.number)) return false;
+        if (!Section(line, number)) return false;
       } else if (t.front() == '@' || t.front() == '"') {
-        if (!Entry(t, line.number)) return false;
+        if (!Entry(t, number)) return false;
       } else {
-        return Fail(line.number, "neither a [key] nor a value");
+        return Fail(number, "neither a [key] nor a value");
       }
     }
+    if (!reader_.Failure().empty()) return ReaderFailed();
     return true;
   }
 
@@ -119,9 +149,17 @@ class Parser {
     return false;
   }
 
+  bool ReaderFailed() { return Fail(reader_.FailureLine(), reader_.Failure()); }
+
+  // The key's name is kept exactly, blanks included: it runs from the [ to
+  // the last ] of the line, after which only blanks or a comment may follow.
   bool Section(std::string_view t, int number) {
-    if (!t.ends_with(']')) return Fail(number, "key name without its closing ]");
-    std::string_view name = Trim(t.substr(1, t.size() - 2));
+    while (!t.empty() && Blank(t.front())) t.remove_prefix(1);
+    const size_t close = t.rfind(']');
+    if (close == std::string_view::npos) return Fail(number, "key name without its closing ]");
+    if (!OnlyTrailer(t.substr(close + 1)))
+      return Fail(number, "text after the ] that closes the key name");
+    std::string_view name = t.substr(1, close - 1);
     RegSection section;
     section.line = number;
     if (name.starts_with('-')) {
@@ -179,6 +217,7 @@ class Parser {
       t.remove_prefix(1);
       if (!ReadQuoted(t, value.data)) return Fail(number, "string without closing \"");
       if (!OnlyTrailer(t)) return Fail(number, "text after the closing \"");
+      if (value.data.size() >= kMaxValueBytes) return Fail(number, "value larger than 16 MiB");
       value.type = REG_SZ;
       value.data += '\0';
       return true;
@@ -224,45 +263,32 @@ class Parser {
   }
 
   // Comma-separated bytes, continued onto further lines by a trailing
-  // backslash.
+  // backslash; taken in line by line, so no more than the value is held.
   bool Hex(std::string_view t, int number, Value& value) {
-    std::string list;
-    while (true) {
-      std::string_view part = t.substr(0, t.find(';'));
-      part = Trim(part);
-      if (!part.ends_with('\\')) {
-        list += part;
-        break;
-      }
-      part.remove_suffix(1);
-      list += part;
-      while (next_ < lines_.size() && IsComment(Trim(lines_[next_].text))) ++next_;
-      if (next_ == lines_.size()) return Fail(number, "hex data continued past the end of file");
-      const std::string_view continued = Trim(lines_[next_].text);
-      if (continued.empty() || continued.starts_with('[') || continued.starts_with('"') ||
-          continued.starts_with('@'))
-        return Fail(lines_[next_].number, "hex data continued by a line that does not continue it");
-      t = continued;
-      number = lines_[next_++].number;
-    }
     std::string bytes;
-    std::string_view rest = list;
-    while (!rest.empty()) {
-      const size_t comma = rest.find(',');
-      const std::string_view item = Trim(rest.substr(0, comma));
-      if (item.empty() && comma == std::string_view::npos) break;  // trailing comma
-      if (item.empty() || item.size() > 2)
-        return Fail(number, "bad hex byte '" + std::string(item) + "'");
-      int byte = 0;
-      for (char c : item) {
-        const int d = HexDigit(c);
-        if (d < 0) return Fail(number, "bad hex byte '" + std::string(item) + "'");
-        byte = byte * 16 + d;
+    HexList list;
+    std::string line;
+    while (true) {
+      std::string_view part = Trim(t.substr(0, t.find(';')));
+      const bool continued = part.ends_with('\\');
+      if (continued) part.remove_suffix(1);
+      if (!list.Add(part, bytes)) return Fail(number, list.Error());
+      if (bytes.size() > kMaxValueBytes) return Fail(number, "value larger than 16 MiB");
+      if (!continued) break;
+      bool more = false;
+      while ((more = reader_.Next(line)) && IsComment(Trim(line))) {
       }
-      bytes += static_cast<char>(byte);
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
+      if (!more) {
+        if (!reader_.Failure().empty()) return ReaderFailed();
+        return Fail(number, "hex data continued past the end of file");
+      }
+      const std::string_view next = Trim(line);
+      if (next.empty() || next.starts_with('[') || next.starts_with('"') || next.starts_with('@'))
+        return Fail(reader_.Number(), "hex data continued by a line that does not continue it");
+      t = next;
+      number = reader_.Number();
     }
+    list.End(bytes);
     const bool text =
         value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
     if (unicode_ && text) {
@@ -270,13 +296,13 @@ class Parser {
       const auto narrow = NarrowFromUtf16(bytes);
       if (!narrow) return Fail(number, "string data that is not UTF-16");
       bytes = *narrow;
+      if (bytes.size() > kMaxValueBytes) return Fail(number, "value larger than 16 MiB");
     }
     value.data = std::move(bytes);
     return true;
   }
 
-  std::vector<Line> lines_;
-  size_t next_ = 0;
+  LineReader& reader_;
   bool unicode_ = false;
   RegFile& file_;
   RegFileError& error_;
@@ -284,23 +310,18 @@ class Parser {
 
 }  // namespace
 
-bool ParseRegFile(const std::string& bytes, RegFile& file, RegFileError& error) {
+bool ReadRegFile(ByteSource& source, RegFile& file, RegFileError& error) {
   file = RegFile{};
-  const auto text = DecodeFileText(bytes);
-  if (!text) {
-    error = {1, "the file's text does not decode"};
-    return false;
-  }
-  if (text->find('\0') != std::string::npos) {
-    int line = 1;
-    for (char c : text->substr(0, text->find('\0'))) line += c == '\n';
-    error = {line, "a zero byte in the text"};
-    return false;
-  }
-  Parser parser(SplitLines(*text), file, error);
+  LineReader reader(source, kMaxLineLength);
+  Parser parser(reader, file, error);
   if (parser.Run()) return true;
   file = RegFile{};
   return false;
+}
+
+bool ParseRegFile(const std::string& bytes, RegFile& file, RegFileError& error) {
+  StringSource source(bytes);
+  return ReadRegFile(source, file, error);
 }
 
 }  // namespace qreg

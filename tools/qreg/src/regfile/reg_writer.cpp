@@ -82,15 +82,24 @@ void WriteEntry(std::string& out, const RegEntry& entry) {
 
 }  // namespace
 
+std::string RegFileHeader() { return "REGEDIT4\r\n\r\n"; }
+
+bool KeyNameFits(const KeyPath& key) {
+  return key.FullName().find_first_of("\r\n") == std::string::npos;
+}
+
+std::string RegSectionText(const RegSection& section) {
+  std::string out = section.remove ? "[-" : "[";
+  out += section.key.FullName();
+  out += "]\r\n";
+  for (const RegEntry& entry : section.entries) WriteEntry(out, entry);
+  out += "\r\n";
+  return out;
+}
+
 std::string WriteRegFile(const std::vector<RegSection>& sections) {
-  std::string out = "REGEDIT4\r\n\r\n";
-  for (const RegSection& section : sections) {
-    out += section.remove ? "[-" : "[";
-    out += section.key.FullName();
-    out += "]\r\n";
-    for (const RegEntry& entry : section.entries) WriteEntry(out, entry);
-    out += "\r\n";
-  }
+  std::string out = RegFileHeader();
+  for (const RegSection& section : sections) out += RegSectionText(section);
   return out;
 }
 

@@ -67,11 +67,25 @@ std::optional<std::string> NarrowFromUtf16(std::string_view bytes) {
 #endif
 }
 
-std::optional<std::string> DecodeFileText(std::string_view bytes) {
-  if (bytes.starts_with("\xFF\xFE")) return NarrowFromUtf16(bytes.substr(2));
-  if (bytes.starts_with("\xEF\xBB\xBF")) {
-    bytes.remove_prefix(3);
+FileEncoding DetectEncoding(std::string_view start, size_t& markLength) {
+  markLength = 0;
+  if (start.starts_with("\xFF\xFE")) {
+    markLength = 2;
+    return FileEncoding::kUtf16;
+  }
+  if (start.starts_with("\xEF\xBB\xBF")) {
+    markLength = 3;
+    return FileEncoding::kUtf8;
+  }
+  return FileEncoding::kNarrow;
+}
+
+size_t UnitSize(FileEncoding encoding) { return encoding == FileEncoding::kUtf16 ? 2 : 1; }
+
+std::optional<std::string> DecodeText(FileEncoding encoding, std::string_view bytes) {
+  if (encoding == FileEncoding::kUtf16) return NarrowFromUtf16(bytes);
 #ifdef _WIN32
+  if (encoding == FileEncoding::kUtf8) {
     if (bytes.empty()) return std::string();
     const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
                                          static_cast<int>(bytes.size()), nullptr, 0);
@@ -80,8 +94,8 @@ std::optional<std::string> DecodeFileText(std::string_view bytes) {
     MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
                         size);
     return AnsiFromWide(wide);
-#endif
   }
+#endif
   return std::string(bytes);
 }
 
