@@ -8,6 +8,13 @@ namespace {
 constexpr std::size_t kMaxKeyName = 255;
 constexpr std::size_t kMaxValueName = 16383;
 constexpr DWORD kMaxValueSize = 16u << 20;
+constexpr std::size_t kMaxDepth = 512;  // levels below a root
+
+std::size_t Depth(const ModelKey& key) {
+  std::size_t depth = 0;
+  for (const ModelKey* k = key.parent; k != nullptr; k = k->parent) ++depth;
+  return depth;
+}
 
 }  // namespace
 
@@ -94,6 +101,8 @@ ModelOpen RegistryModel::Create(int handle, const char* path, REGSAM access) {
   std::size_t found = 0;
   std::shared_ptr<ModelKey> key = Walk(base->key, levels, found);
   if (found < levels.size() && !mayCreate) return result.code = ERROR_ACCESS_DENIED, result;
+  if (found < levels.size() && Depth(*base->key) + levels.size() > kMaxDepth)
+    return result.code = ERROR_FILENAME_EXCED_RANGE, result;
   result.disposition = found < levels.size() ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   for (; found < levels.size(); ++found) {
     auto child = std::make_shared<ModelKey>();
@@ -252,6 +261,45 @@ LONG RegistryModel::DeleteKey(int handle, const char* path) {
   Changed(parent, kName);
   Changed(key.get(), kDeleted);
   return ERROR_SUCCESS;
+}
+
+LONG RegistryModel::DeleteTree(int handle, const char* path) {
+  Handle* base = nullptr;
+  if (path == nullptr) {
+    if (const LONG code = Resolve(handle, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, base))
+      return code;
+    ModelKey& key = *base->key;
+    if (key.deleted) return ERROR_KEY_DELETED;
+    // Deleting values takes the right to set them.
+    if (!key.values.empty() && (base->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    const bool hadChildren = !key.children.empty(), hadValues = !key.values.empty();
+    for (auto& [fold, child] : key.children) Deleted(*child);
+    key.children.clear();
+    key.values.clear();
+    if (hadChildren) Changed(&key, kName);
+    if (hadValues) Changed(&key, kLastSet);
+    return ERROR_SUCCESS;
+  }
+  if (const LONG code = Resolve(handle, 0, base)) return code;
+  std::vector<std::string> levels;
+  if (const LONG code = Split(path, levels)) return code;
+  if (base->key->deleted) return ERROR_KEY_DELETED;
+  std::size_t found = 0;
+  std::shared_ptr<ModelKey> key = Walk(base->key, levels, found);
+  if (found < levels.size()) return ERROR_FILE_NOT_FOUND;
+  if (key->parent == nullptr) return ERROR_ACCESS_DENIED;
+  ModelKey* parent = key->parent;
+  parent->children.erase(Fold(key->name));
+  Deleted(*key);
+  Changed(parent, kName);
+  return ERROR_SUCCESS;
+}
+
+// A deleted key's requests signal, whatever they watch.
+void RegistryModel::Deleted(ModelKey& key) {
+  for (auto& [fold, child] : key.children) Deleted(*child);
+  key.deleted = true;
+  Changed(&key, kDeleted);
 }
 
 LONG RegistryModel::Notify(int handle, bool subtree, DWORD filter, int event) {

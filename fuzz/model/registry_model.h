@@ -77,6 +77,9 @@ class RegistryModel {
   ModelData EnumKey(int handle, DWORD index, Buffer nameCapacity);
   ModelData EnumValue(int handle, DWORD index, Buffer nameCapacity, bool dataBuffer, Buffer size);
   LONG DeleteKey(int handle, const char* path);
+  // The key at `path` with everything below it; with a null path, what is
+  // below the handle's key and its values.
+  LONG DeleteTree(int handle, const char* path);
   // `event`: an event slot, kNullHandle, or -2 for a handle that is no event.
   LONG Notify(int handle, bool subtree, DWORD filter, int event);
 
@@ -123,6 +126,8 @@ class RegistryModel {
                                         const std::vector<std::string>& levels, std::size_t& found);
   ModelData CopyValue(const ModelValue& value, bool dataBuffer, Buffer size);
   void Changed(ModelKey* key, Change change);
+  // Marks a key and everything below it deleted.
+  void Deleted(ModelKey& key);
   void Signal(int event, int generation);
 
   std::vector<std::shared_ptr<ModelKey>> roots_;

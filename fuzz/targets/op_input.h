@@ -1,8 +1,8 @@
 // Reading a fuzz input as operations: letters, bytes and zero-terminated
 // texts. Past the end every read gives zero or the empty text. Inside a text,
-// byte 0x01 stands for 255 'L's (the longest key name level) and 0x02 for
-// 16383 'v's (the longest value name); a text that starts with 0x03 is a null
-// pointer.
+// byte 0x01 stands for 255 'L's (the longest key name level), 0x02 for 16383
+// 'v's (the longest value name) and 0x04 for 128 levels of a path ("d\" each);
+// a text that starts with 0x03 is a null pointer.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,8 @@ class OpInput {
         text.append(255, 'L');
       else if (c == 0x02)
         text.append(16383, 'v');
+      else if (c == 0x04)
+        for (int level = 0; level < 128; ++level) text += "d\\";
       else
         text += static_cast<char>(c);
     }

@@ -1,7 +1,10 @@
 // The .reg reader on any bytes, in every encoding it takes; whatever it
 // accepts must come back the same after writing it and reading it again.
+#include <algorithm>
 #include <string>
+#include <string_view>
 
+#include "regfile/line_reader.h"
 #include "regfile/reg_file.h"
 #include "targets/check.h"
 #include "targets/targets.h"
@@ -67,6 +70,26 @@ bool SameFile(const qreg::RegFile& a, const qreg::RegFile& b) {
   return true;
 }
 
+// Gives the bytes in pieces of 1 to 8 bytes, cycling through sizes chosen by
+// the input, so that lines, byte-order marks and UTF-16 units fall across
+// reads.
+class PieceSource final : public qreg::ByteSource {
+ public:
+  PieceSource(std::string_view bytes, std::uint8_t sizes) : bytes_(bytes), sizes_(sizes) {}
+  bool Read(char* buffer, std::size_t size, std::size_t& got) override {
+    const std::size_t piece = 1 + ((sizes_ >> (2 * (turn_++ % 4))) & 7);
+    got = std::min({size, piece, bytes_.size()});
+    bytes_.copy(buffer, got);
+    bytes_.remove_prefix(got);
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::uint8_t sizes_;
+  unsigned turn_ = 0;
+};
+
 }  // namespace
 
 int FuzzRegFile(const std::uint8_t* data, std::size_t size) {
@@ -74,7 +97,19 @@ int FuzzRegFile(const std::uint8_t* data, std::size_t size) {
   const std::string bytes = Present(data, size);
   qreg::RegFile file;
   qreg::RegFileError error;
-  if (!qreg::ParseRegFile(bytes, file, error)) {
+  const bool accepted = qreg::ParseRegFile(bytes, file, error);
+  // Read in small pieces, the file gives the same result.
+  PieceSource source(bytes, data[0]);
+  qreg::RegFile pieces;
+  qreg::RegFileError pieceError;
+  const bool piecesAccepted = qreg::ReadRegFile(source, pieces, pieceError);
+  FUZZ_CHECK(accepted == piecesAccepted && error.line == pieceError.line &&
+                 error.reason == pieceError.reason && SameFile(file, pieces),
+             "read in pieces, the file reads differently: " + std::to_string(accepted) + " " +
+                 std::to_string(error.line) + " " + error.reason + " / " +
+                 std::to_string(piecesAccepted) + " " + std::to_string(pieceError.line) + " " +
+                 pieceError.reason);
+  if (!accepted) {
     FUZZ_CHECK(file.sections.empty(), "a refused file left sections behind");
     FUZZ_CHECK(!error.reason.empty() && error.line >= 1, "a refusal without a line and reason");
     return 0;

@@ -136,7 +136,7 @@ class Session {
   }
 
   void Step(OpInput& in) {
-    const char op = in.Op("WCOSQDIKVXLNRZ");
+    const char op = in.Op("WCOSQDIKVXTLNRZ");
     switch (op) {
       case 'W': {
         const std::uint8_t r = in.Byte();
@@ -324,6 +324,14 @@ class Session {
         const char* p = path ? path->c_str() : nullptr;
         trace_ += "delete key " + std::to_string(h) + " " + (path ? Show(*path) : "null") + "\n";
         Expect(model_.DeleteKey(h, p), RegDeleteKeyA(Real(h), p), "delete key");
+        return;
+      }
+      case 'T': {
+        const int h = HandleArg(in.Byte());
+        const auto path = in.Text();
+        const char* p = path ? path->c_str() : nullptr;
+        trace_ += "delete tree " + std::to_string(h) + " " + (path ? Show(*path) : "null") + "\n";
+        Expect(model_.DeleteTree(h, p), RegDeleteTreeA(Real(h), p), "delete tree");
         return;
       }
       case 'L': {
