@@ -1,11 +1,18 @@
 // CString: a counted byte string. It may hold zero bytes; it always keeps a
 // terminating zero after its last byte, so that it can be passed as a C string.
+//
+// Laid out as MFC lays it out: the object is one pointer to the characters,
+// and the reference count, length and allocated length sit in a CStringData
+// just before them. Copies share the characters until one of them changes
+// (the count is atomic, so copies may live in different threads); a string
+// whose buffer is out (GetBuffer until ReleaseBuffer) is never shared.
 #pragma once
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 
+#include "string_varargs.h"
 #include "win32_types.h"
 
 #if defined(__MINGW32__) && defined(__MINGW_PRINTF_FORMAT)
@@ -17,6 +24,13 @@
 #else
 #define AFX_PRINTF_FORMAT(fmt, args)
 #endif
+
+struct CStringData {
+  LONG nRefs;        // sharers, changed atomically; -1 while a buffer is out
+  int nDataLength;   // bytes before the terminating zero
+  int nAllocLength;  // bytes usable before the terminating zero
+  char* data() noexcept { return reinterpret_cast<char*>(this + 1); }
+};
 
 class CString {
  public:
@@ -35,8 +49,8 @@ class CString {
   CString& operator=(const unsigned char* lpsz);
   CString& operator=(char ch);
 
-  int GetLength() const noexcept { return m_nLength; }
-  BOOL IsEmpty() const noexcept { return m_nLength == 0; }
+  int GetLength() const noexcept { return GetData()->nDataLength; }
+  BOOL IsEmpty() const noexcept { return GetData()->nDataLength == 0; }
   void Empty() noexcept;
   operator LPCTSTR() const noexcept { return m_pchData; }
   LPCTSTR GetString() const noexcept { return m_pchData; }
@@ -68,9 +82,9 @@ class CString {
   int ReverseFind(char ch) const noexcept;
   int FindOneOf(LPCTSTR lpszCharSet) const noexcept;
 
-  CString& MakeUpper() noexcept;
-  CString& MakeLower() noexcept;
-  CString& MakeReverse() noexcept;
+  CString& MakeUpper();
+  CString& MakeLower();
+  CString& MakeReverse();
   CString& Trim();
   CString& Trim(char chTarget);
   CString& Trim(LPCTSTR lpszTargets);
@@ -80,18 +94,29 @@ class CString {
   CString& TrimRight();
   CString& TrimRight(char chTarget);
   CString& TrimRight(LPCTSTR lpszTargets);
-  int Replace(char chOld, char chNew) noexcept;
+  int Replace(char chOld, char chNew);
   int Replace(LPCTSTR lpszOld, LPCTSTR lpszNew);
-  int Remove(char chRemove) noexcept;
+  int Remove(char chRemove);
   int Insert(int nIndex, char ch);
   int Insert(int nIndex, LPCTSTR psz);
   int Delete(int nIndex, int nCount = 1);
 
-  // printf-style formatting; the result is as long as it needs to be.
+  // printf-style formatting; the result is as long as it needs to be. A
+  // CString argument gives its text, as in MFC.
   void Format(LPCTSTR lpszFormat, ...) AFX_PRINTF_FORMAT(2, 3);
   void FormatV(LPCTSTR lpszFormat, va_list argList) AFX_PRINTF_FORMAT(2, 0);
   void AppendFormat(LPCTSTR lpszFormat, ...) AFX_PRINTF_FORMAT(2, 3);
   void AppendFormatV(LPCTSTR lpszFormat, va_list argList) AFX_PRINTF_FORMAT(2, 0);
+  template <class... Args>
+  requires afx_detail::AnyCString<Args...>
+  void Format(LPCTSTR lpszFormat, const Args&... args) {
+    Format(lpszFormat, afx_detail::VarArg(args)...);
+  }
+  template <class... Args>
+  requires afx_detail::AnyCString<Args...>
+  void AppendFormat(LPCTSTR lpszFormat, const Args&... args) {
+    AppendFormat(lpszFormat, afx_detail::VarArg(args)...);
+  }
 
   // Direct access: the buffer holds at least nMinBufLength bytes and a zero
   // after them. ReleaseBuffer(-1) takes the length up to the first zero byte.
@@ -100,18 +125,25 @@ class CString {
   LPTSTR GetBufferSetLength(int nNewLength);
   void ReleaseBuffer(int nNewLength = -1);
   void FreeExtra();
-  int GetAllocLength() const noexcept { return m_nAlloc; }
+  int GetAllocLength() const noexcept { return GetData()->nAllocLength; }
+  // The buffer, unshared until UnlockBuffer (ReleaseBuffer unlocks too).
+  LPTSTR LockBuffer();
+  void UnlockBuffer() noexcept;
 
  private:
-  void Reserve(int nLength, bool exact);
+  CStringData* GetData() const noexcept { return reinterpret_cast<CStringData*>(m_pchData) - 1; }
+  bool IsShared() const noexcept;
+  bool IsLocked() const noexcept;
+  void PrepareWrite(int nMinAlloc, bool exact);
+  void Adopt(CStringData* pData) noexcept;
   void Assign(const char* lpch, int nLength);
   void SetLength(int nLength) noexcept;
   static int CheckedLength(std::size_t n);
 
-  char* m_pchData;  // never null; points to s_empty while nothing is allocated
-  int m_nLength = 0;
-  int m_nAlloc = 0;  // bytes usable before the terminating zero
+  char* m_pchData;  // never null; the shared empty string's while nothing is allocated
 };
+
+static_assert(sizeof(CString) == sizeof(char*), "a CString is one pointer, as in MFC");
 
 CString operator+(const CString& a, const CString& b);
 CString operator+(const CString& a, LPCTSTR b);

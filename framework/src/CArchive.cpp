@@ -8,6 +8,7 @@
 #include "../CFile.h"
 #include "../exceptions.h"
 #include "allocation.h"
+#include "archive_object_maps.h"
 
 #ifndef _WIN32
 static_assert(sizeof(LONG) == 4 && sizeof(DWORD) == 4);
@@ -45,6 +46,7 @@ CArchive::~CArchive() {
   }
   Abort();
   if (!m_bUserBuf) afx_detail::Free(m_lpBufStart);
+  delete m_pMaps;
 }
 
 void CArchive::CheckOpen(bool forLoading) const {
@@ -313,6 +315,7 @@ CArchive& operator>>(CArchive& ar, CString& string) {
     }
     have += piece;
   }
+  result.ReleaseBuffer(total);
   string = std::move(result);
   return ar;
 }
