@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -70,7 +71,10 @@ class ChangeLog final : public ChangeFeed {
 
   Header* header_;
   Slot* slots_;
-  std::unique_ptr<unsigned char[]> own_;
+  struct Free {
+    void operator()(unsigned char* area) const noexcept { std::free(area); }
+  };
+  std::unique_ptr<unsigned char, Free> own_;
   std::function<void()> beforeRead_;
 };
 

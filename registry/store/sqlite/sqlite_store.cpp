@@ -33,12 +33,14 @@ CREATE TABLE IF NOT EXISTS vals(
   mtime INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(key, fold)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);
-INSERT OR IGNORE INTO keys(id, parent, name, path, mtime) VALUES
-  (1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', 0),
-  (2, 0, 'HKEY_CURRENT_USER', 'HKCU', 0),
-  (3, 0, 'HKEY_LOCAL_MACHINE', 'HKLM', 0),
-  (4, 0, 'HKEY_USERS', 'HKU', 0),
-  (5, 0, 'HKEY_CURRENT_CONFIG', 'HKCC', 0);
+-- The roots, last written when the store was made (100 ns units since 1601).
+INSERT OR IGNORE INTO keys(id, parent, name, path, mtime)
+  WITH now(t) AS (SELECT CAST((julianday('now') - 2305813.5) * 864000000000 AS INTEGER))
+  SELECT 1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', t FROM now UNION ALL
+  SELECT 2, 0, 'HKEY_CURRENT_USER', 'HKCU', t FROM now UNION ALL
+  SELECT 3, 0, 'HKEY_LOCAL_MACHINE', 'HKLM', t FROM now UNION ALL
+  SELECT 4, 0, 'HKEY_USERS', 'HKU', t FROM now UNION ALL
+  SELECT 5, 0, 'HKEY_CURRENT_CONFIG', 'HKCC', t FROM now;
 )sql";
 
 enum StatementId {

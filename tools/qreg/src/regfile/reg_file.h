@@ -52,11 +52,12 @@ enum class RegFormat { kVersion5, kRegedit4 };
 // The file's start: its byte-order mark and header line, encoded.
 std::string RegFileHeader(RegFormat format);
 // A section with its values and a blank line, lines ending in CR LF,
-// encoded; false with why when version 5 cannot carry a name or string,
-// which is then not text in the system's narrow encoding.
+// encoded; deletions as [-KEY] and "name"=-. False with why when version 5
+// cannot carry a name or string, which is then not text in the system's
+// narrow encoding.
 bool RegSectionText(const RegSection& section, RegFormat format, std::string& out,
                     std::string& why);
-// A whole file (for tests); sections the format cannot carry are left out.
+// A whole file (for tests and fuzzing); sections the format cannot carry are left out.
 std::string WriteRegFile(const std::vector<RegSection>& sections,
                          RegFormat format = RegFormat::kRegedit4);
 // Whether a [...] line can carry the key's name: one without a line break.

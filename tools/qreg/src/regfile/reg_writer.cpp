@@ -74,11 +74,14 @@ void WriteHex(std::string& out, size_t column, DWORD type, std::string_view byte
 }
 
 // False when version 5 cannot carry the string's bytes as UTF-16.
-bool WriteValue(std::string& out, const Value& value, RegFormat format) {
+bool WriteEntry(std::string& out, const RegEntry& entry, RegFormat format) {
+  const Value& value = entry.value;
   const std::string name = value.name.empty() ? "@" : "\"" + Escape(value.name) + "\"";
   out += name;
   out += '=';
-  if (QuotedFits(value, format)) {
+  if (entry.remove) {
+    out += '-';
+  } else if (QuotedFits(value, format)) {
     out += '"';
     out += Escape(std::string_view(value.data.data(), value.data.size() - 1));
     out += '"';
@@ -112,11 +115,11 @@ bool KeyNameFits(const KeyPath& key) {
 
 bool RegSectionText(const RegSection& section, RegFormat format, std::string& out,
                     std::string& why) {
-  std::string text = "[";
+  std::string text = section.remove ? "[-" : "[";
   text += section.key.FullName();
   text += "]\r\n";
   for (const RegEntry& entry : section.entries)
-    if (!WriteValue(text, entry.value, format)) {
+    if (!WriteEntry(text, entry, format)) {
       why = "the data of value " + (entry.value.name.empty() ? "(Default)" : entry.value.name) +
             " is not text in this system's encoding";
       return false;
