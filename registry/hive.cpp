@@ -250,7 +250,9 @@ long Hive::DeleteTree(KeyId base, std::string_view subPath, bool withKey) {
   SyncLocked();
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) {
-    return error == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : error;
+    // A key found by its path that went meanwhile is not found; the handle's
+    // own key, deleted, is ERROR_KEY_DELETED as for any call on it.
+    return error == ERROR_KEY_DELETED && withKey ? ERROR_FILE_NOT_FOUND : error;
   }
   path = key->row.path;
   const std::int64_t now = FileTimeNow();

@@ -45,6 +45,14 @@ void MakeParentFolders(const std::string& path, mode_t mode) {
   }
 }
 
+// The runtime folder, when this user alone may enter it, as its
+// specification demands.
+bool PrivateRuntimeFolder(const char* folder) {
+  struct stat info {};
+  return folder != nullptr && *folder == '/' && ::lstat(folder, &info) == 0 &&
+         S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
 std::string OwnName() {
   char own[MAX_COMPUTERNAME_LENGTH + 256] = {};
   DWORD size = sizeof own;
@@ -92,6 +100,7 @@ long UserHiveLocked(Machines& machines, std::shared_ptr<Hive>& hive) {
   if (!machines.user) {
     // A store that can't be opened now is tried again at the next call.
     const std::string path = LocalStorePath();
+    if (path.empty()) return ERROR_ENVVAR_NOT_FOUND;
     if (path != ":memory:" && path.front() == '/') MakeParentFolders(path, 0700);
     if (const long error = OpenLocked(machines, path, StoreAccess::kOwner, machines.user))
       return error;
@@ -137,10 +146,12 @@ std::string LocalStorePath() {
   std::string folder;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
     folder = data;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
     folder = std::string(home) + "/.local/share";
+  } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); PrivateRuntimeFolder(runtime)) {
+    folder = runtime;
   } else {
-    folder = "/tmp";
+    return std::string();
   }
   return folder + "/regkey/registry.db";
 }

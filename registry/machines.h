@@ -31,7 +31,11 @@ long LocalHive(std::int64_t root, std::shared_ptr<Hive>& hive);
 // without regard to case); ERROR_BAD_NETPATH for an unknown one.
 long MachineHive(const std::string& name, std::int64_t root, std::shared_ptr<Hive>& hive);
 
-// The user's own store: REGKEY_STORE, else under the user's data folder.
+// The user's own store: $REGKEY_STORE, else under $XDG_DATA_HOME, else
+// under $HOME/.local/share, else (no home) under $XDG_RUNTIME_DIR when that
+// is a folder of this user's alone (0700); empty when none of them gives
+// one (the calls then give ERROR_ENVVAR_NOT_FOUND): no shared folder is
+// ever a default.
 std::string LocalStorePath();
 // This host's machine store: the machine map's entry for this host's own
 // name, else /var/lib/regkey/machine.db.

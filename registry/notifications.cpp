@@ -45,6 +45,10 @@ Notifications::~Notifications() {
 
 long Notifications::Arm(Watch watch) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A request that read a number beyond what the feed holds now armed while
+  // the numbers went back (a shared log rebuilt or put back in place): later
+  // changes may carry smaller numbers than it read, so it counts from here.
+  if (shared_ != nullptr) watch.armedAt = std::min(watch.armedAt, shared_->Committed());
   try {
     watches_.push_back(std::move(watch));
   } catch (const std::bad_alloc&) {

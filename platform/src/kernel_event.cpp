@@ -40,7 +40,10 @@ DWORD KernelEvent::Wait(DWORD milliseconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   const std::uint64_t pulsesBefore = pulses_;
   auto ready = [this, pulsesBefore] { return signalled_ || pulses_ != pulsesBefore; };
-  if (milliseconds == INFINITE) {
+  if (milliseconds == 0) {
+    // A poll: no timed wait, which would give up the processor.
+    if (!ready()) return WAIT_TIMEOUT;
+  } else if (milliseconds == INFINITE) {
     changed_.wait(lock, ready);
   } else if (!changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
     return WAIT_TIMEOUT;

@@ -14,9 +14,17 @@
 //                              waits for another line, then prints what it
 //                              sees now: "values A B", "subkeys N", "missing M"
 //                              (of the COUNT values of each of TAGS)
-//   set KEY NAME               sets the value NAME under HKCU\KEY
+//   set KEY NAME [N]           sets the DWORD value NAME (N, else 1) under
+//                              HKCU\KEY
+//   watch KEY NAME             opens HKCU\KEY, arms a request for its values
+//                              and prints "ready V" (NAME's value, 0 when
+//                              missing); after a line, queries NAME and prints
+//                              "alive CODE"; after another line, waits up to
+//                              5 s for NAME to change and the event to be
+//                              signalled, then prints "seen V SIGNALLED"
 //   create KEY [gated]         creates HKCU\KEY (gated: after a line on its
 //                              input, its first registry call)
+//   try-create KEY             creates HKCU\KEY and prints the code
 //   probe                      prints the codes of three calls; after a line
 //                              on its input, of the same three calls again
 //   true                       does nothing
@@ -127,10 +135,9 @@ int Fill(const std::string& pathA, const std::string& pathB, const std::string& 
   return 0;
 }
 
-int Set(const std::string& path, const std::string& name) {
+int Set(const std::string& path, const std::string& name, DWORD data) {
   HKEY key = nullptr;
   if (const LONG code = Create(path, key)) return Fail("create", code);
-  const DWORD data = 1;
   const LONG code =
       RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), 4);
   RegCloseKey(key);
@@ -140,6 +147,42 @@ int Set(const std::string& path, const std::string& name) {
 int CreateOnly(const std::string& path) {
   HKEY key = nullptr;
   if (const LONG code = Create(path, key)) return Fail("create", code);
+  RegCloseKey(key);
+  return 0;
+}
+
+LONG ReadDword(HKEY key, const std::string& name, DWORD& value) {
+  value = 0;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  return RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                          &size);
+}
+
+int Watch(const std::string& path, const std::string& name) {
+  HKEY key = nullptr;
+  if (const LONG code = Create(path, key)) return Fail("create", code);
+  DWORD first = 0;
+  ReadDword(key, name, first);
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) return Fail("create event", 0);
+  if (const LONG code =
+          RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE))
+    return Fail("notify", code);
+  std::cout << "ready " << first << std::endl;
+  WaitForLine();
+  DWORD now = 0;
+  std::cout << "alive " << ReadDword(key, name, now) << std::endl;
+  WaitForLine();
+  bool signalled = false;
+  for (int waited = 0; waited < 5000; waited += 5) {
+    signalled = signalled || WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    ReadDword(key, name, now);
+    if (signalled && now != first) break;
+    Sleep(5);
+  }
+  std::cout << "seen " << now << " " << (signalled ? 1 : 0) << std::endl;
+  CloseHandle(event);
   RegCloseKey(key);
   return 0;
 }
@@ -165,7 +208,16 @@ int main(int argc, char** argv) {
   if (args.size() >= 6 && args[0] == "fill")
     return Fill(args[1], args[2], args[3], static_cast<unsigned>(std::stoul(args[4])),
                 std::vector<std::string>(args.begin() + 5, args.end()));
-  if (args.size() == 3 && args[0] == "set") return Set(args[1], args[2]);
+  if ((args.size() == 3 || args.size() == 4) && args[0] == "set")
+    return Set(args[1], args[2], args.size() == 4 ? std::stoul(args[3]) : 1);
+  if (args.size() == 3 && args[0] == "watch") return Watch(args[1], args[2]);
+  if (args.size() == 2 && args[0] == "try-create") {
+    HKEY key = nullptr;
+    const LONG code = Create(args[1], key);
+    if (code == ERROR_SUCCESS) RegCloseKey(key);
+    std::cout << code << std::endl;
+    return 0;
+  }
   if (args.size() == 2 && args[0] == "create") return CreateOnly(args[1]);
   if (args.size() == 3 && args[0] == "create" && args[2] == "gated") {
     WaitForLine();

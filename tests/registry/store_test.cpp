@@ -2,282 +2,24 @@
 // on store files of its own in a scratch folder: child processes (the
 // registry_store_child helper) reach them through REGKEY_STORE, this process
 // through a declared machine, so it never opens its own local store.
-#include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "registry/machines.h"
 #include "store_child_protocol.h"
-
-extern char** environ;
+#include "store_harness.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using regkey::test::FillValueData;
-using regkey::test::FillValueName;
-using regkey::test::StreamData;
-using regkey::test::StreamName;
-
-constexpr int kLineTimeoutMs = 20'000;  // a child that says nothing for this long hangs
-
-// A folder of its own under the test temp folder, removed afterwards.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = ::testing::TempDir() + "regkey-store-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchFolder() {
-    if (path_.empty()) return;
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  bool ok() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// A child process running the helper on the store file `store`, with pipes
-// to its standard input and output.
-class Child {
- public:
-  struct Options {
-    bool asNobody = false;  // when running as root: drop to the nobody user
-  };
-
-  Child(const std::string& store, const std::vector<std::string>& args) : Child(store, args, {}) {}
-  Child(const std::string& store, const std::vector<std::string>& args, Options options) {
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string_view text(*entry);
-      if (!text.starts_with("REGKEY_STORE=") && !text.starts_with("XDG_DATA_HOME="))
-        env.emplace_back(text);
-    }
-    env.push_back("REGKEY_STORE=" + store);
-    env.push_back("XDG_DATA_HOME=" + fs::path(store).parent_path().string());
-    std::vector<std::string> argv{REGKEY_STORE_CHILD};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> envp;
-    std::vector<char*> argp;
-    for (std::string& e : env) envp.push_back(e.data());
-    for (std::string& a : argv) argp.push_back(a.data());
-    envp.push_back(nullptr);
-    argp.push_back(nullptr);
-
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      ::close(in[0]);
-      ::close(in[1]);
-      return;
-    }
-    const bool drop = options.asNobody && ::geteuid() == 0;
-    // Only async-signal-safe calls between fork and exec.
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-        ::_exit(126);
-      ::execve(argp[0], argp.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-    if (pid_ < 0) {
-      pid_ = 0;
-      Close();
-    }
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-    Close();
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-
-  // The next line the child prints, without its newline; false at the end
-  // of its output or when it prints nothing for kLineTimeoutMs.
-  bool ReadLine(std::string& line) {
-    for (;;) {
-      if (const std::size_t end = buffer_.find('\n'); end != std::string::npos) {
-        line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return true;
-      }
-      pollfd ready{output_, POLLIN, 0};
-      if (::poll(&ready, 1, kLineTimeoutMs) <= 0) return false;
-      char chunk[4096];
-      const ssize_t got = ::read(output_, chunk, sizeof chunk);
-      if (got <= 0) return false;
-      buffer_.append(chunk, static_cast<std::size_t>(got));
-    }
-  }
-
-  bool WriteLine(const std::string& line = "go") {
-    const std::string text = line + "\n";
-    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  }
-
-  void Kill() { ::kill(pid_, SIGKILL); }
-
-  // Waits for the child to end; returns its wait status.
-  int Wait() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = 0;
-    return status;
-  }
-
-  // Waits for the child and tells whether it exited with code 0.
-  ::testing::AssertionResult Succeeded() {
-    const int status = Wait();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
-    if (WIFSIGNALED(status))
-      return ::testing::AssertionFailure() << "child died of signal " << WTERMSIG(status);
-    return ::testing::AssertionFailure() << "child exited with " << WEXITSTATUS(status);
-  }
-
- private:
-  void Close() {
-    if (input_ >= 0) ::close(input_);
-    if (output_ >= 0) ::close(output_);
-    input_ = output_ = -1;
-  }
-
-  pid_t pid_ = 0;
-  int input_ = -1;
-  int output_ = -1;
-  std::string buffer_;
-};
-
-// A store file reached from this process as a declared machine.
-class Machine {
- public:
-  explicit Machine(const std::string& store) {
-    static std::atomic<int> counter{0};
-    name_ = "store-test-" + std::to_string(++counter);
-    declared_ = regkey::registry::DeclareMachine(name_, store);
-  }
-  ~Machine() { regkey::registry::ForgetMachine(name_); }
-  Machine(const Machine&) = delete;
-  Machine& operator=(const Machine&) = delete;
-
-  long declared() const { return declared_; }
-
-  // HKEY_CURRENT_USER\path of this machine.
-  LONG Open(const std::string& path, HKEY& key) {
-    HKEY root = nullptr;
-    if (const LONG code = RegConnectRegistryA(name_.c_str(), HKEY_CURRENT_USER, &root)) return code;
-    const LONG code = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-    RegCloseKey(root);
-    return code;
-  }
-  LONG Create(const std::string& path, HKEY& key) {
-    HKEY root = nullptr;
-    if (const LONG code = RegConnectRegistryA(name_.c_str(), HKEY_CURRENT_USER, &root)) return code;
-    const LONG code =
-        RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegCloseKey(root);
-    return code;
-  }
-
- private:
-  std::string name_;
-  long declared_ = 0;
-};
-
-// Closes a key handle at the end of a scope.
-struct KeyCloser {
-  HKEY key = nullptr;
-  ~KeyCloser() {
-    if (key != nullptr) RegCloseKey(key);
-  }
-};
-
-// SQLite's own verdict on a store file.
-std::string IntegrityCheck(const std::string& store) {
-  sqlite3* db = nullptr;
-  std::string verdict = "cannot open";
-  if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK) {
-      verdict.clear();
-      while (sqlite3_step(statement) == SQLITE_ROW)
-        verdict += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
-  }
-  sqlite3_close(db);
-  return verdict;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string QueryBytes(HKEY key, const std::string& name, LONG& code, DWORD& type) {
-  DWORD size = 0;
-  code = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size);
-  if (code != ERROR_SUCCESS) return {};
-  std::string data(size, '\0');
-  code = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                          &size);
-  data.resize(size);
-  return data;
-}
-
-DWORD ValueCount(HKEY key, DWORD* subkeys = nullptr) {
-  DWORD values = 0;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, subkeys, nullptr,
-                                            nullptr, &values, nullptr, nullptr, nullptr, nullptr));
-  return values;
-}
+using namespace regkey::test;
 
 // --- A writer killed mid-stream ---------------------------------------------
 
@@ -532,32 +274,6 @@ TEST_F(CrossProcessNotify, ChangesElsewhereThatDoNotMatchLeaveItArmed) {
 
 // --- Bad store files -----------------------------------------------------------
 
-// Runs the probe on `store`: the codes of its first three calls, then of three
-// more after `between` ran.
-struct ProbeResult {
-  std::string first;
-  std::string again;
-};
-
-::testing::AssertionResult Probe(
-    const std::string& store, ProbeResult& result, Child::Options options = {},
-    const std::function<void()>& between = [] {}) {
-  Child child(store, {"probe"}, options);
-  if (!child.started()) return ::testing::AssertionFailure() << "no child";
-  if (!child.ReadLine(result.first))
-    return ::testing::AssertionFailure() << "no answer: crashed or hung";
-  between();
-  child.WriteLine();
-  if (!child.ReadLine(result.again))
-    return ::testing::AssertionFailure() << "no second answer: crashed or hung";
-  return child.Succeeded();
-}
-
-std::string Codes(long code) {
-  const std::string one = std::to_string(code);
-  return one + " " + one + " " + one;
-}
-
 // A store with a few hundred values, all in its main file.
 void MakeStore(const std::string& store) {
   {
@@ -679,14 +395,6 @@ TEST(BadStore, FolderInPlaceOfTheStoreGivesACodeUntilItIsGone) {
       result.again);
 }
 
-// File modes do not stop root: the probe then runs as nobody, which needs
-// the helper to be reachable for that user.
-bool CanRunAsAnotherUser() {
-  if (::geteuid() != 0) return true;
-  Child child("/nonexistent/registry.db", {"true"}, {.asNobody = true});
-  return child.started() && child.Succeeded();
-}
-
 // Which code fits is open to taste; what matters is that every call gives
 // one and the file stays as it was.
 bool IsPermissionCode(const std::string& codes) {
@@ -707,7 +415,7 @@ TEST(BadStore, StoreThisUserMayNotReadOrWriteGivesACode) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     ASSERT_EQ(0, ::chmod(store.c_str(), mode));
     ProbeResult result;
-    ASSERT_TRUE(Probe(store, result, {.asNobody = true}));
+    ASSERT_TRUE(Probe(store, result, Child::Options::Nobody()));
     EXPECT_TRUE(IsPermissionCode(result.first)) << result.first;
     EXPECT_EQ(result.first, result.again);
     ASSERT_EQ(0, ::chmod(store.c_str(), 0600));

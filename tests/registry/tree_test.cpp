@@ -142,6 +142,18 @@ TEST(DeleteTree, MissingKeysBadHandlesAndRightsGiveCodes) {
   RegCloseKey(readOnly);
 }
 
+// Found by the registry fuzzer: emptying a deleted key said it was not found.
+TEST(DeleteTree, HandlesToDeletedKeysGiveKeyDeleted) {
+  ScratchKey scratch("tree-deleted");
+  BuildTree(scratch / "r");
+  HKEY inside = Create(scratch / "r\\a");
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, (scratch / "r").c_str()));
+  EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteTreeA(inside, nullptr));
+  EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteTreeA(inside, "b"));
+  EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteKeyA(inside, "b"));
+  RegCloseKey(inside);
+}
+
 TEST(DeleteTree, SignalsRequestsOnTheParentAndAboveTheTree) {
   ScratchKey scratch("tree-notify");
   BuildTree(scratch / "r");

@@ -1,11 +1,14 @@
 #include "registry/store/sqlite/sqlite_store.h"
 
+#include "registry/store_files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -30,12 +33,14 @@ CREATE TABLE IF NOT EXISTS vals(
   mtime INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(key, fold)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);
-INSERT OR IGNORE INTO keys(id, parent, name, path, mtime) VALUES
-  (1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', 0),
-  (2, 0, 'HKEY_CURRENT_USER', 'HKCU', 0),
-  (3, 0, 'HKEY_LOCAL_MACHINE', 'HKLM', 0),
-  (4, 0, 'HKEY_USERS', 'HKU', 0),
-  (5, 0, 'HKEY_CURRENT_CONFIG', 'HKCC', 0);
+-- The roots, last written when the store was made (100 ns units since 1601).
+INSERT OR IGNORE INTO keys(id, parent, name, path, mtime)
+  WITH now(t) AS (SELECT CAST((julianday('now') - 2305813.5) * 864000000000 AS INTEGER))
+  SELECT 1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', t FROM now UNION ALL
+  SELECT 2, 0, 'HKEY_CURRENT_USER', 'HKCU', t FROM now UNION ALL
+  SELECT 3, 0, 'HKEY_LOCAL_MACHINE', 'HKLM', t FROM now UNION ALL
+  SELECT 4, 0, 'HKEY_USERS', 'HKU', t FROM now UNION ALL
+  SELECT 5, 0, 'HKEY_CURRENT_CONFIG', 'HKCC', t FROM now;
 )sql";
 
 enum StatementId {
@@ -121,7 +126,8 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
 // Runs a statement that returns no rows.
 long Run(sqlite3_stmt* statement) {
   const int rc = sqlite3_step(statement);
-  return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS
+                                               : ErrorFromSqlite(rc, sqlite3_db_handle(statement));
 }
 
 // Creates the store file with `mode` before SQLite opens it, or finds the
@@ -153,6 +159,16 @@ long PrepareFile(const std::string& path, mode_t mode, bool& readOnly, bool& oth
 }
 
 }  // namespace
+
+long ErrorFromSqlite(int rc, sqlite3* db) {
+  // SQLite reports some writes that found no space (growing the -shm file)
+  // as I/O errors.
+  if ((rc & 0xFF) == SQLITE_IOERR && db != nullptr) {
+    const int error = sqlite3_system_errno(db);
+    if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
+  }
+  return ErrorFromSqlite(rc);
+}
 
 long ErrorFromSqlite(int rc) {
   switch (rc & 0xFF) {
@@ -187,21 +203,25 @@ long ErrorFromSqlite(int rc) {
   }
 }
 
-long SqliteStore::Open(const std::string& path, StoreAccess access,
+long SqliteStore::Open(const std::string& location, StoreAccess access,
                        std::unique_ptr<SqliteStore>& store) {
   std::unique_ptr<SqliteStore> opened(new SqliteStore);
-  opened->inMemory_ = path == ":memory:";
+  opened->inMemory_ = location == ":memory:";
   opened->readOnly_ = access == StoreAccess::kReadOnly;
   const mode_t mode = access == StoreAccess::kAllUsers ? 0644 : 0600;
   bool othersRead = false;
+  // A file store is opened by its real path, after its files are checked.
+  std::string path = location;
   if (!opened->inMemory_) {
+    if (const long error = PrepareStoreFile(location, mode, !opened->readOnly_, path)) return error;
     if (const long error = PrepareFile(path, mode, opened->readOnly_, othersRead)) return error;
   }
   const bool reading = opened->readOnly_ && !opened->inMemory_;
+  // The path is the store's real one: a link put in its place is refused.
   const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                    SQLITE_OPEN_NOMUTEX;
+                    SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
   int rc = sqlite3_open_v2(path.c_str(), &opened->db_, flags, nullptr);
-  if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+  if (rc != SQLITE_OK) return ErrorFromSqlite(rc, opened->db_);
   sqlite3_extended_result_codes(opened->db_, 0);
   sqlite3_busy_timeout(opened->db_, 10'000);
   // 1 KiB pages (for new stores): a commit writes whole pages, and most
@@ -228,7 +248,11 @@ long SqliteStore::Open(const std::string& path, StoreAccess access,
   try {
     opened->counter_ =
         std::make_unique<ChangeCounter>(opened->inMemory_ ? std::string() : path, mode, reading);
-    opened->log_ = std::make_unique<ChangeLog>(opened->counter_->LogArea());
+    if (const long error = opened->counter_->error()) return error;
+    // Watchers check the side file before they read its log.
+    ChangeCounter* counter = opened->counter_.get();
+    opened->log_ =
+        std::make_unique<ChangeLog>(counter->LogArea(), [counter] { counter->Refresh(); });
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
@@ -254,7 +278,7 @@ long SqliteStore::Setup(const char* pragmas) {
     if (rc == SQLITE_OK) return ERROR_SUCCESS;
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     const bool busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
-    if (!busy || std::chrono::steady_clock::now() >= deadline) return ErrorFromSqlite(rc);
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return ErrorFromSqlite(rc, db_);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -297,7 +321,7 @@ long ReadKeyRow(sqlite3_stmt* statement, KeyRow& row, bool& found) {
   const int rc = sqlite3_step(statement);
   found = rc == SQLITE_ROW;
   if (rc == SQLITE_DONE) return ERROR_SUCCESS;
-  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
+  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc, sqlite3_db_handle(statement));
   row.id = sqlite3_column_int64(statement, 0);
   row.parent = sqlite3_column_int64(statement, 1);
   row.name = ColumnText(statement, 2);
@@ -335,7 +359,7 @@ long SqliteStore::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
     row.mtime = sqlite3_column_int64(*use, 3);
     rows.push_back(std::move(row));
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long SqliteStore::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
@@ -352,7 +376,7 @@ long SqliteStore::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
     row.mtime = sqlite3_column_int64(*use, 4);
     rows.push_back(std::move(row));
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long SqliteStore::HasChildren(KeyId id, bool& any) {
@@ -360,7 +384,7 @@ long SqliteStore::HasChildren(KeyId id, bool& any) {
   sqlite3_bind_int64(*use, 1, id);
   const int rc = sqlite3_step(*use);
   any = rc == SQLITE_ROW;
-  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long SqliteStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
@@ -376,7 +400,7 @@ long SqliteStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
                          [](const ChildRow& row, const std::string& f) { return row.fold < f; });
     if (it != children.end() && it->fold == fold) it->mtime = std::max(it->mtime, mtime);
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
 
 long SqliteStore::Begin() {
@@ -467,7 +491,12 @@ long SqliteStore::Write(Written& written, Change change) {
   }
   if (const long error = Begin()) return error;
   written.before = counter_->Load();
-  const std::uint64_t begun = counter_->BeginWrite();
+  std::uint64_t begun = 0;
+  if (const long error = counter_->BeginWrite(begun)) {
+    // The commit could not be told to other processes.
+    Rollback();
+    return error;
+  }
   long error;
   try {
     error = change(written.changes);
@@ -682,7 +711,10 @@ long SqliteStore::BeginBatch(std::uint64_t& before) {
   auto batch = std::make_unique<Batch>();
   if (const long error = Begin()) return error;
   batch->before = counter_->Load();
-  batch->begun = counter_->BeginWrite();
+  if (const long error = counter_->BeginWrite(batch->begun)) {
+    Rollback();
+    return error;
+  }
   before = batch->before;
   batch_ = std::move(batch);
   return ERROR_SUCCESS;
@@ -718,7 +750,7 @@ long SqliteStore::Flush() {
         file->pMethods == nullptr)
       continue;  // no log open yet
     const int rc = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
-    if (rc != SQLITE_OK) return ErrorFromSqlite(rc);
+    if (rc != SQLITE_OK) return ErrorFromSqlite(rc, db_);
   }
   return ERROR_SUCCESS;
 }

@@ -32,7 +32,7 @@ namespace regkey::registry {
 class SqliteStore final : public Store {
  public:
   // Opens or creates the store file; ":memory:" is a private in-memory store.
-  static long Open(const std::string& path, StoreAccess access,
+  static long Open(const std::string& location, StoreAccess access,
                    std::unique_ptr<SqliteStore>& store);
   ~SqliteStore() override;
   SqliteStore(const SqliteStore&) = delete;
@@ -99,7 +99,9 @@ class SqliteStore final : public Store {
   std::unique_ptr<Batch> batch_;
 };
 
-// The Win32 code for an SQLite result.
+// The Win32 code for an SQLite result; with the connection, an I/O error
+// for want of space is ERROR_DISK_FULL.
 long ErrorFromSqlite(int rc);
+long ErrorFromSqlite(int rc, sqlite3* db);
 
 }  // namespace regkey::registry

@@ -45,7 +45,8 @@ struct RegFileError {
 bool ReadRegFile(ByteSource& source, RegFile& file, RegFileError& error);
 bool ParseRegFile(const std::string& bytes, RegFile& file, RegFileError& error);
 // A REGEDIT4 file, lines ending in CR LF, as Windows' registry editor writes
-// ANSI data: the header, then each section with its values and a blank line.
+// ANSI data: the header, then each section with its values and a blank line;
+// deletions as [-KEY] and "name"=-.
 std::string WriteRegFile(const std::vector<RegSection>& sections);
 std::string RegFileHeader();
 std::string RegSectionText(const RegSection& section);

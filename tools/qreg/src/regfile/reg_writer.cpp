@@ -57,11 +57,14 @@ void WriteHex(std::string& out, size_t column, const Value& value) {
   }
 }
 
-void WriteValue(std::string& out, const Value& value) {
+void WriteEntry(std::string& out, const RegEntry& entry) {
+  const Value& value = entry.value;
   const std::string name = value.name.empty() ? "@" : "\"" + Escape(value.name) + "\"";
   out += name;
   out += '=';
-  if (QuotedFits(value)) {
+  if (entry.remove) {
+    out += '-';
+  } else if (QuotedFits(value)) {
     out += '"';
     out += Escape(std::string_view(value.data.data(), value.data.size() - 1));
     out += '"';
@@ -86,10 +89,10 @@ bool KeyNameFits(const KeyPath& key) {
 }
 
 std::string RegSectionText(const RegSection& section) {
-  std::string out = "[";
+  std::string out = section.remove ? "[-" : "[";
   out += section.key.FullName();
   out += "]\r\n";
-  for (const RegEntry& entry : section.entries) WriteValue(out, entry.value);
+  for (const RegEntry& entry : section.entries) WriteEntry(out, entry);
   out += "\r\n";
   return out;
 }

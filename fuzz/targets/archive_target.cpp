@@ -1,0 +1,184 @@
+// Loading any bytes as serialised objects, through qorCRegKey::ReadObject (a
+// REG_BINARY value) or straight through CArchive over a CMemFile with buffers
+// of any size. A load either fails with a framework exception or gives an
+// object that stores and loads again unchanged.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/afx.h"
+#include "framework/afxcoll.h"
+#include "regkey/qorCRegKey.h"
+#include "registry/machines.h"
+#include "targets/check.h"
+#include "targets/targets.h"
+
+namespace regkey::fuzz {
+namespace {
+
+// Every fixed-size type the archive reads, and a string.
+struct Leaf : CObject {
+  BYTE by = 0;
+  WORD w = 0;
+  int i = 0;
+  unsigned u = 0;
+  short s = 0;
+  char ch = 0;
+  bool b = false;
+  float f = 0;
+  double d = 0;
+  LONGLONG ll = 0;
+  ULONGLONG ull = 0;
+  CString text;
+
+  void Serialize(CArchive& ar) override {
+    if (ar.IsStoring())
+      ar << by << w << i << u << s << ch << b << f << d << ll << ull << text;
+    else
+      ar >> by >> w >> i >> u >> s >> ch >> b >> f >> d >> ll >> ull >> text;
+  }
+
+  std::string Bytes() const {
+    std::string out;
+    auto put = [&out](const auto& field) {
+      out.append(reinterpret_cast<const char*>(&field), sizeof field);
+    };
+    put(by), put(w), put(i), put(u), put(s), put(ch), put(b), put(f), put(d), put(ll), put(ull);
+    return out + std::string(text.GetString(), static_cast<std::size_t>(text.GetLength()));
+  }
+};
+
+// A tree: a label, a list of tags, a counted block of raw bytes, a leaf and
+// counted children, as a careful application writes one: counts are checked
+// against what can follow and nesting is bounded.
+struct Node : CObject {
+  static constexpr int kMaxDepth = 16;
+
+  CString label;
+  CStringArray tags;
+  std::string block;
+  Leaf leaf;
+  std::vector<std::unique_ptr<Node>> children;
+  int depth = 0;
+
+  void Serialize(CArchive& ar) override {
+    if (ar.IsStoring()) {
+      ar << label;
+      tags.Serialize(ar);
+      ar.WriteCount(block.size());
+      ar.Write(block.data(), static_cast<UINT>(block.size()));
+      leaf.Serialize(ar);
+      ar.WriteCount(children.size());
+      for (const auto& child : children) child->Serialize(ar);
+      return;
+    }
+    ar >> label;
+    tags.Serialize(ar);
+    const DWORD_PTR blockSize = ar.ReadCount();
+    block.clear();
+    char piece[256];
+    for (DWORD_PTR left = blockSize; left > 0;) {
+      const UINT want = left < sizeof piece ? static_cast<UINT>(left) : sizeof piece;
+      const UINT got = ar.Read(piece, want);
+      block.append(piece, got);
+      if (got != want) AfxThrowArchiveException(CArchiveException::endOfFile);
+      left -= got;
+    }
+    leaf.Serialize(ar);
+    const DWORD_PTR count = ar.ReadCount();
+    children.clear();
+    for (DWORD_PTR n = 0; n < count; ++n) {
+      if (depth >= kMaxDepth) AfxThrowArchiveException(CArchiveException::badSchema);
+      auto child = std::make_unique<Node>();
+      child->depth = depth + 1;
+      child->Serialize(ar);
+      children.push_back(std::move(child));
+    }
+  }
+
+  bool Same(const Node& other) const {
+    if (label != other.label || block != other.block || leaf.Bytes() != other.leaf.Bytes() ||
+        tags.GetSize() != other.tags.GetSize() || children.size() != other.children.size())
+      return false;
+    for (INT_PTR k = 0; k < tags.GetSize(); ++k)
+      if (tags[k] != other.tags[k]) return false;
+    for (std::size_t k = 0; k < children.size(); ++k)
+      if (!children[k]->Same(*other.children[k])) return false;
+    return true;
+  }
+};
+
+constexpr char kMachine[] = "fuzz-archive";
+
+// Loads through ReadObject from a value on a private in-memory machine.
+bool LoadFromValue(const std::uint8_t* data, std::size_t size, Node& node) {
+  static const bool declared = regkey::registry::DeclareMachine(kMachine, ":memory:") == 0;
+  FUZZ_CHECK(declared, "cannot declare the in-memory machine");
+  qorCRegKey key;
+  key.SetKey(kMachine, HKEY_CURRENT_USER, "Software\\fuzz");
+  FUZZ_CHECK(key.SetValue("object", data, static_cast<DWORD>(size), REG_BINARY),
+             "cannot store the value: " + std::to_string(key.m_lError));
+  return key.ReadObject("object", &node);
+}
+
+// Loads through an archive with a buffer of the size the input chooses,
+// allocated by the archive or given by the caller.
+void LoadFromMemory(std::uint8_t options, const std::uint8_t* data, std::size_t size, Node& node) {
+  std::vector<BYTE> bytes(data, data + size);
+  CMemFile file;
+  file.Attach(bytes.empty() ? nullptr : bytes.data(), static_cast<UINT>(bytes.size()), 0);
+  const int bufSize = 8 + (options >> 2) * 4;  // below the archive's minimum too
+  std::vector<BYTE> userBuf(static_cast<std::size_t>(bufSize));
+  CArchive ar(&file, CArchive::load, bufSize, (options & 2) ? userBuf.data() : nullptr);
+  node.Serialize(ar);
+  ar.Close();
+}
+
+std::string Store(Node& node) {
+  CMemFile file;
+  {
+    CArchive ar(&file, CArchive::store);
+    node.Serialize(ar);
+    ar.Close();
+  }
+  const auto length = static_cast<std::size_t>(file.GetLength());
+  return std::string(reinterpret_cast<const char*>(file.GetBufferAddress()), length);
+}
+
+}  // namespace
+
+// Input: an options byte (bit 0: through ReadObject; bit 1: a caller's
+// buffer; the rest: the buffer size), then the stream.
+int FuzzArchive(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t options = data[0];
+  Node node;
+  try {
+    if (options & 1) {
+      if (size == 1) return 0;  // the key class stores no empty value
+      if (!LoadFromValue(data + 1, size - 1, node)) return 0;
+    } else {
+      LoadFromMemory(options, data + 1, size - 1, node);
+    }
+  } catch (CArchiveException* e) {
+    const int cause = e->m_cause;
+    e->Delete();
+    FUZZ_CHECK(cause == CArchiveException::endOfFile || cause == CArchiveException::badIndex ||
+                   cause == CArchiveException::badSchema,
+               "unexpected archive exception cause " + std::to_string(cause));
+    return 0;
+  } catch (CMemoryException* e) {
+    e->Delete();
+    return 0;
+  }
+  // What loaded stores and loads back the same.
+  std::string stored = Store(node);
+  Node again;
+  LoadFromMemory(0, reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size(), again);
+  FUZZ_CHECK(node.Same(again), "an object loaded, stored and loaded again differs");
+  FUZZ_CHECK(Store(again) == stored, "an object stores differently after a round trip");
+  return 0;
+}
+
+}  // namespace regkey::fuzz

@@ -1,0 +1,253 @@
+// The store's side file (`<store>-counter`) under file tricks, damage and a
+// full file system: no process writes through a file put in its place, dies
+// of it, or misses another process's change because of it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "registry/side_file.h"
+#include "store_harness.h"
+
+namespace {
+
+using namespace regkey::test;
+using regkey::registry::SideFile;
+
+std::string SideOf(const std::string& store) { return store + "-counter"; }
+
+// Writes `bytes` at `offset` into an existing file.
+void Overwrite(const std::string& path, off_t offset, const void* bytes, std::size_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(static_cast<ssize_t>(size), ::pwrite(fd, bytes, size, offset));
+  ::close(fd);
+}
+
+// The change log's two numbers (last appended, last committed), which start
+// its area at 4096.
+void WriteLogNumbers(const std::string& side, std::int64_t appended, std::int64_t committed) {
+  const std::int64_t numbers[2] = {appended, committed};
+  Overwrite(side, 4096, numbers, sizeof numbers);
+}
+
+// A store that exists, with its side file, and no process using it.
+void MakeStore(const std::string& store) {
+  Machine machine(store);
+  ASSERT_EQ(ERROR_SUCCESS, machine.declared());
+  KeyCloser key;
+  ASSERT_EQ(ERROR_SUCCESS, machine.Create("Software\\regkey-tests", key.key));
+}
+
+// --- What may stand in the side file's place -----------------------------------
+
+TEST(SideFile, AnythingButAFileOfThisUserIsRefusedAndLeftAsItWas) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string victim = folder / "victim";
+  WriteFile(victim, "the user's own file");
+  const struct {
+    const char* what;
+    std::function<void(const std::string& side)> place;
+  } cases[] = {
+      {"a link to another file",
+       [&](const std::string& side) { ::symlink(victim.c_str(), side.c_str()); }},
+      {"a link to nothing",
+       [&](const std::string& side) { ::symlink((folder / "not-there").c_str(), side.c_str()); }},
+      {"a second name of another file",
+       [&](const std::string& side) { ::link(victim.c_str(), side.c_str()); }},
+      {"a file others may write",
+       [&](const std::string& side) {
+         WriteFile(side, "");
+         ::chmod(side.c_str(), 0666);
+       }},
+      {"a named pipe", [&](const std::string& side) { ::mkfifo(side.c_str(), 0600); }},
+      {"a folder", [&](const std::string& side) { ::mkdir(side.c_str(), 0700); }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string store = folder / ("store" + std::to_string(++n) + ".db");
+    c.place(SideOf(store));
+    ProbeResult result;
+    ASSERT_TRUE(Probe(store, result));
+    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
+    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.again);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Machine(store).declared());
+    EXPECT_EQ("the user's own file", ReadFile(victim));
+    EXPECT_FALSE(fs::exists(folder / "not-there"));
+  }
+}
+
+TEST(SideFile, AnotherUsersFileIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string store = folder / "registry.db";
+  MakeStore(store);
+  const std::string bytes = ReadFile(SideOf(store));
+  ASSERT_EQ(0, ::chown(SideOf(store).c_str(), 65534, 65534));
+  ProbeResult result;
+  ASSERT_TRUE(Probe(store, result));
+  EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
+  EXPECT_EQ(bytes, ReadFile(SideOf(store)));
+}
+
+// --- Damage at rest and while in use -------------------------------------------
+
+TEST(SideFile, DamagedOrStaleFileIsRebuiltAndProcessesStillTellEachOther) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string other = folder / "other.db";
+  MakeStore(other);
+  const std::string noise(SideFile::MapSize(), '\x5a');
+  const struct {
+    const char* what;
+    std::function<void(const std::string& side)> damage;
+  } cases[] = {
+      {"noise", [&](const std::string& side) { WriteFile(side, noise); }},
+      {"log numbers no log has", [](const std::string& side) { WriteLogNumbers(side, 5, 1000); }},
+      {"log numbers about to overflow",
+       [](const std::string& side) { WriteLogNumbers(side, INT64_MAX, INT64_MAX); }},
+      {"cut short", [](const std::string& side) { ::truncate(side.c_str(), 100); }},
+      {"empty", [](const std::string& side) { ::truncate(side.c_str(), 0); }},
+      {"another store's",
+       [&](const std::string& side) { WriteFile(side, ReadFile(SideOf(other))); }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string store = folder / ("store" + std::to_string(++n) + ".db");
+    MakeStore(store);
+    c.damage(SideOf(store));
+    EXPECT_TRUE(WatcherSeesChange(store, store, [] {}));
+    EXPECT_EQ(static_cast<std::uintmax_t>(SideFile::MapSize()), fs::file_size(SideOf(store)));
+  }
+}
+
+TEST(SideFile, DamageWhileInUseMissesNoChange) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const struct {
+    const char* what;
+    std::function<void(const std::string& side)> damage;
+  } cases[] = {
+      {"log numbers about to overflow",
+       [](const std::string& side) { WriteLogNumbers(side, INT64_MAX - 1, INT64_MAX - 1); }},
+      {"log numbers gone back", [](const std::string& side) { WriteLogNumbers(side, 0, 0); }},
+      {"header overwritten",
+       [](const std::string& side) {
+         const std::string noise(4096, '\x33');
+         Overwrite(side, 0, noise.data(), noise.size());
+       }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string store = folder / ("store" + std::to_string(++n) + ".db");
+    MakeStore(store);
+    EXPECT_TRUE(WatcherSeesChange(store, store, [&] { c.damage(SideOf(store)); }));
+  }
+}
+
+// Touching a page of a mapped file past its end is a fault (SIGBUS).
+TEST(SideFile, CutShortWhileInUseKillsNoOneAndMissesNoChange) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  for (const off_t size : {off_t{0}, off_t{100}, off_t{8192}}) {
+    SCOPED_TRACE("cut to " + std::to_string(size));
+    const std::string store = folder / ("store" + std::to_string(size) + ".db");
+    MakeStore(store);
+    EXPECT_TRUE(WatcherSeesChange(store, store,
+                                  [&] { ASSERT_EQ(0, ::truncate(SideOf(store).c_str(), size)); }));
+  }
+}
+
+TEST(SideFile, DeletedWhileInUseMissesNoChange) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string store = folder / "registry.db";
+  MakeStore(store);
+  EXPECT_TRUE(
+      WatcherSeesChange(store, store, [&] { ASSERT_EQ(0, ::unlink(SideOf(store).c_str())); }));
+}
+
+TEST(SideFile, PutBackFromABackupWhileInUseMissesNoChange) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string store = folder / "registry.db";
+  MakeStore(store);
+  const std::string backup = folder / "backup";
+  WriteFile(backup, ReadFile(SideOf(store)));
+  ::chmod(backup.c_str(), 0600);
+  EXPECT_TRUE(WatcherSeesChange(
+      store, store, [&] { ASSERT_EQ(0, ::rename(backup.c_str(), SideOf(store).c_str())); }));
+}
+
+// --- A full file system --------------------------------------------------------
+
+// A tmpfs of `size` on a folder of its own.
+struct SmallFileSystem {
+  explicit SmallFileSystem(const std::string& size)
+      : mount("regkey-test", folder.path(), "tmpfs", MS_NOSUID | MS_NODEV,
+              "size=" + size + ",mode=0700") {}
+  ScratchFolder folder;
+  ScopedMount mount;
+};
+
+// Writes a file until the file system is full.
+void FillUp(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'x');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  while (::write(fd, block.data(), 1) > 0) {
+  }
+  ::close(fd);
+}
+
+TEST(SideFile, NoRoomForTheSideFileGivesDiskFullFromEveryCall) {
+  SmallFileSystem small("512k");
+  if (!small.mount.ok()) GTEST_SKIP() << "a small file system is needed: " << small.mount.why();
+  const std::string store = small.folder / "registry.db";
+  ProbeResult result;
+  ASSERT_TRUE(Probe(store, result, {}, [&] { ASSERT_TRUE(small.mount.Remount("size=8m")); }));
+  EXPECT_EQ(Codes(ERROR_DISK_FULL), result.first);
+  EXPECT_EQ("2 2 0", result.again);
+}
+
+TEST(SideFile, FullFileSystemGivesDiskFullNeverAFault) {
+  SmallFileSystem small("4m");
+  if (!small.mount.ok()) GTEST_SKIP() << "a small file system is needed: " << small.mount.why();
+  const std::string store = small.folder / "registry.db";
+  MakeStore(store);
+  FillUp(small.folder / "filler");
+  // Forty new keys in one change: forty new entries in the change log.
+  std::string deep = "Software\\regkey-tests\\deep";
+  for (int level = 0; level < 40; ++level) deep += "\\level" + std::to_string(level);
+  {
+    Child child(store, {"try-create", deep});
+    std::string line;
+    ASSERT_TRUE(child.ReadLine(line)) << child.Succeeded().message();
+    EXPECT_EQ(std::to_string(ERROR_DISK_FULL), line);
+    EXPECT_TRUE(child.Succeeded());
+  }
+  fs::remove(small.folder / "filler");
+  {
+    Child child(store, {"try-create", deep});
+    std::string line;
+    ASSERT_TRUE(child.ReadLine(line)) << child.Succeeded().message();
+    EXPECT_EQ("0", line);
+    EXPECT_TRUE(child.Succeeded());
+  }
+  EXPECT_EQ("ok", IntegrityCheck(store));
+}
+
+}  // namespace
