@@ -107,13 +107,11 @@ class CString {
   void FormatV(LPCTSTR lpszFormat, va_list argList) AFX_PRINTF_FORMAT(2, 0);
   void AppendFormat(LPCTSTR lpszFormat, ...) AFX_PRINTF_FORMAT(2, 3);
   void AppendFormatV(LPCTSTR lpszFormat, va_list argList) AFX_PRINTF_FORMAT(2, 0);
-  template <class... Args>
-  requires afx_detail::AnyCString<Args...>
+  template <class... Args, afx_detail::IfAnyCString<Args...> = 0>
   void Format(LPCTSTR lpszFormat, const Args&... args) {
     Format(lpszFormat, afx_detail::VarArg(args)...);
   }
-  template <class... Args>
-  requires afx_detail::AnyCString<Args...>
+  template <class... Args, afx_detail::IfAnyCString<Args...> = 0>
   void AppendFormat(LPCTSTR lpszFormat, const Args&... args) {
     AppendFormat(lpszFormat, afx_detail::VarArg(args)...);
   }

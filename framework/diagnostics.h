@@ -14,8 +14,7 @@ class CObject;
 // Writes the formatted text to standard error (and, on Windows, to the
 // debugger), in one piece. A CString argument gives its text.
 void AfxTrace(LPCTSTR lpszFormat, ...) AFX_PRINTF_FORMAT(1, 2);
-template <class... Args>
-requires afx_detail::AnyCString<Args...>
+template <class... Args, afx_detail::IfAnyCString<Args...> = 0>
 void AfxTrace(LPCTSTR lpszFormat, const Args&... args) {
   AfxTrace(lpszFormat, afx_detail::VarArg(args)...);
 }

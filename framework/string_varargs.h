@@ -20,10 +20,12 @@ class CString;
 namespace afx_detail {
 
 template <class T>
-inline constexpr bool kIsCString = std::is_base_of_v<CString, std::remove_cvref_t<T>>;
+inline constexpr bool kIsCString =
+    std::is_base_of_v<CString, std::remove_cv_t<std::remove_reference_t<T>>>;
 
+// Enables an overload only when a CString is among the arguments.
 template <class... Args>
-concept AnyCString = (kIsCString<Args> || ...);
+using IfAnyCString = std::enable_if_t<(kIsCString<Args> || ...), int>;
 
 // A CString as its characters; any other argument as it is.
 template <class T>
@@ -37,11 +39,10 @@ decltype(auto) VarArg(const T& arg) noexcept {
 
 }  // namespace afx_detail
 
-#define AFX_VARARG_OVERLOAD(result, name, params, args)                          \
-  template <class... Args>                                                       \
-  requires afx_detail::AnyCString<Args...> result name(AFX_VARARG_UNPACK params, \
-                                                       const Args&... varargs) { \
-    return ::name(AFX_VARARG_UNPACK args, afx_detail::VarArg(varargs)...);       \
+#define AFX_VARARG_OVERLOAD(result, name, params, args)                    \
+  template <class... Args, afx_detail::IfAnyCString<Args...> = 0>          \
+  result name(AFX_VARARG_UNPACK params, const Args&... varargs) {          \
+    return ::name(AFX_VARARG_UNPACK args, afx_detail::VarArg(varargs)...); \
   }
 #define AFX_VARARG_UNPACK(...) __VA_ARGS__
 
@@ -59,14 +60,12 @@ AFX_VARARG_OVERLOAD(int, _snprintf_s,
                     (char* buffer, std::size_t size, std::size_t count, const char* format),
                     (buffer, size, count, format))
 
-template <std::size_t N, class... Args>
-requires afx_detail::AnyCString<Args...>
+template <std::size_t N, class... Args, afx_detail::IfAnyCString<Args...> = 0>
 int sprintf_s(char (&buffer)[N], const char* format, const Args&... varargs) {
   return ::sprintf_s(buffer, N, format, afx_detail::VarArg(varargs)...);
 }
 
-template <std::size_t N, class... Args>
-requires afx_detail::AnyCString<Args...>
+template <std::size_t N, class... Args, afx_detail::IfAnyCString<Args...> = 0>
 int _snprintf_s(char (&buffer)[N], std::size_t count, const char* format, const Args&... varargs) {
   return ::_snprintf_s(buffer, N, count, format, afx_detail::VarArg(varargs)...);
 }
