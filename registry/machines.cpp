@@ -198,6 +198,16 @@ void ForgetMachine(const std::string& name) {
   machines.declared.erase(it);
 }
 
+std::string MappedMachineStore(const std::string& name) {
+  const std::string key = MachineKey(name);
+  Machines& machines = All();
+  std::lock_guard<std::mutex> lock(machines.mutex);
+  if (machines.declared.count(key) != 0 || key == OwnName()) return std::string();
+  const MachineMap& map = MapLocked(machines);
+  const auto entry = map.stores.find(key);
+  return entry == map.stores.end() ? std::string() : entry->second;
+}
+
 long MachineHive(const std::string& name, std::int64_t root, std::shared_ptr<Hive>& hive) {
   const std::string key = MachineKey(name);
   {

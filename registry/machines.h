@@ -40,6 +40,9 @@ std::string LocalStorePath();
 // This host's machine store: the machine map's entry for this host's own
 // name, else /var/lib/regkey/machine.db.
 std::string MachineStoreLocation();
+// The store that the machine map names for the machine `name` (other than
+// this machine's own name, and unless a declaration wins); empty when none.
+std::string MappedMachineStore(const std::string& name);
 // What is wrong in the machine map, "FILE:LINE: problem" each (also written
 // to standard error once, when the map is first read).
 std::vector<std::string> MachineMapProblems();

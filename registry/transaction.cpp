@@ -12,7 +12,8 @@ namespace {
 constexpr int kAttempts = 8;
 
 // The store serving every one of `roots`; null when they differ.
-long CommonHive(const std::vector<HKEY>& roots, std::shared_ptr<Hive>& hive) {
+long CommonHive(const std::string& machine, const std::vector<HKEY>& roots,
+                std::shared_ptr<Hive>& hive) {
   const HKEY predefined[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
                              HKEY_CURRENT_CONFIG};
   hive.reset();
@@ -22,7 +23,9 @@ long CommonHive(const std::vector<HKEY>& roots, std::shared_ptr<Hive>& hive) {
       if (predefined[i] == root) id = i + 1;
     if (id == 0) return ERROR_NOT_SUPPORTED;
     std::shared_ptr<Hive> serving;
-    if (const long error = LocalHive(id, serving)) return error;
+    if (const long error =
+            machine.empty() ? LocalHive(id, serving) : MachineHive(machine, id, serving))
+      return error;
     if (hive && hive != serving) {
       hive.reset();
       return ERROR_NOT_SUPPORTED;
@@ -35,8 +38,14 @@ long CommonHive(const std::vector<HKEY>& roots, std::shared_ptr<Hive>& hive) {
 }  // namespace
 
 long RunInOneTransaction(const std::vector<HKEY>& roots, const std::function<long()>& changes) {
+  return RunInOneTransaction(std::string(), roots, changes);
+}
+
+long RunInOneTransaction(const std::string& machine, const std::vector<HKEY>& roots,
+                         const std::function<long()>& changes) {
+  // Holding the hive keeps it the one every connection to the machine gets.
   std::shared_ptr<Hive> hive;
-  if (const long error = CommonHive(roots, hive)) return error;
+  if (const long error = CommonHive(machine, roots, hive)) return error;
   for (int attempt = 0;; ++attempt) {
     if (const long error = hive->BeginBatch()) return error;
     long error = ERROR_SUCCESS;

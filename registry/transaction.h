@@ -1,10 +1,11 @@
 // Many changes in one commit: for tools that apply a whole file of changes
-// to this machine's registry (qreg import) and want all or nothing.
+// to a machine's registry (qreg import) and want all or nothing.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace regkey::registry {
@@ -19,5 +20,10 @@ namespace regkey::registry {
 // running `changes`, when the roots are not all served by one store or the
 // store has no such transactions.
 long RunInOneTransaction(const std::vector<HKEY>& roots, const std::function<long()>& changes);
+// The same for the predefined `roots` of the machine named `machine` (as
+// RegConnectRegistryA takes it; empty: this machine), whose calls then go
+// through connections to that machine.
+long RunInOneTransaction(const std::string& machine, const std::vector<HKEY>& roots,
+                         const std::function<long()>& changes);
 
 }  // namespace regkey::registry

@@ -258,8 +258,14 @@ bool RegistryKey::RemoveTree(const std::string& name) {
 }
 
 bool RegistryKey::Arm(CEvent& event, bool subtree) {
-  return Done(key_->NotifyChange(event, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                 subtree, false));
+  const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+  if (path_.machine.empty()) return Done(key_->NotifyChange(event, filter, subtree, false));
+  // The class refuses to arm a remote key it holds open (it would have to
+  // connect again); the open handle serves as well.
+  if (!Open()) return false;
+  error_ = Service().RegNotifyChangeKeyValue(key_->GetKeyHandle(), subtree ? TRUE : FALSE, filter,
+                                             event.m_hObject, TRUE);
+  return error_ == ERROR_SUCCESS;
 }
 
 }  // namespace qreg

@@ -9,9 +9,10 @@
 
 namespace qreg {
 
-// The path of the missing store file that would serve key; empty when it
-// exists, when it is no file (":memory:", a database URI), for another
-// machine's key, and on Windows.
-std::string MissingStore(const KeyPath& key);
+// The path of the missing store file that would serve key (on this machine
+// or on another one of the machine map); empty when it exists, when it is no
+// file (":memory:", a database URI), for a machine the map does not name,
+// and on Windows. *mapped tells whether the machine map named it.
+std::string MissingStore(const KeyPath& key, bool* mapped = nullptr);
 
 }  // namespace qreg

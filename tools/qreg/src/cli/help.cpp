@@ -133,10 +133,7 @@ const char kCopy[] =
 
 const char kExport[] =
     "QREG EXPORT KeyName FileName [/y] [/a] [/reg:32 | /reg:64]\n"
-    "\n"
-    "  KeyName  ROOTKEY[\\SubKey] (this machine only)\n"
-    "           ROOTKEY - [ HKLM | HKCU | HKCR | HKU | HKCC ]\n"
-    "           SubKey  - The full name of a registry key under the ROOTKEY.\n"
+    "\n" QREG_KEY_NAME
     "\n"
     "  FileName The file to write; - is standard output. A plain file is\n"
     "           replaced at the end, keeping its mode; links are followed;\n"
@@ -148,10 +145,14 @@ const char kExport[] =
     "           hex bytes; by default \"Windows Registry Editor Version 5.00\"\n"
     "           in UTF-16LE with a byte-order mark, as reg writes.\n" QREG_VIEW
     "\n"
+    "The keys of another machine are written with its name, as\n"
+    "[\\\\Machine\\HKEY_LOCAL_MACHINE\\...]; QREG IMPORT takes them back there.\n"
+    "\n"
     "Examples:\n"
     "\n"
     "  QREG EXPORT HKLM\\Software\\MyCo\\MyApp AppBkUp.reg\n"
-    "  QREG EXPORT HKCU all.reg /y\n";
+    "  QREG EXPORT HKCU all.reg /y\n"
+    "  QREG EXPORT \\\\ZODIAC\\HKLM\\Software\\MyCo zodiac.reg\n";
 
 const char kImport[] =
     "QREG IMPORT FileName [/reg:32 | /reg:64]\n"
@@ -161,7 +162,9 @@ const char kImport[] =
     "           checked first: a malformed one (or a line longer than\n"
     "           50,397,184 characters, or a value larger than 16 MiB) is\n"
     "           refused with its line number and nothing changes. When the\n"
-    "           registry refuses a change midway, nothing of the file stays.\n" QREG_VIEW
+    "           registry refuses a change midway, nothing of the file stays.\n"
+    "           Keys named [\\\\Machine\\HKEY_LOCAL_MACHINE\\...] (or HKEY_USERS) go\n"
+    "           to that machine's registry.\n" QREG_VIEW
     "\n"
     "Examples:\n"
     "\n"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "access/tree_walk.h"
+#include "cli/text.h"
 #include "console/console.h"
 
 #ifndef _WIN32
@@ -211,11 +212,13 @@ int ApplyRegFile(const RegFile& file, const std::string& source) {
 #ifndef _WIN32
   {
     Importer importer(source, false);
-    // Keys of another machine are never part of it: nullptr makes it refuse.
+    // One machine's keys only: nullptr, for a second machine, makes it refuse.
+    const std::string machine =
+        file.sections.empty() ? std::string() : file.sections[0].key.machine;
     std::vector<HKEY> roots;
     for (const RegSection& section : file.sections)
-      roots.push_back(section.key.machine.empty() ? section.key.root : nullptr);
-    const long outcome = regkey::registry::RunInOneTransaction(roots, [&]() -> long {
+      roots.push_back(EqualsNoCase(section.key.machine, machine) ? section.key.root : nullptr);
+    const long outcome = regkey::registry::RunInOneTransaction(machine, roots, [&]() -> long {
       Progress progress("Imported", file.sections.size());
       for (const RegSection& section : file.sections) {
         progress.Step();

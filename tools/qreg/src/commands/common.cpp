@@ -33,7 +33,9 @@ std::optional<KeyPath> CommandKey(const std::string& text) {
   auto key = ParseKeyPath(text);
   if (!key) {
     FailText("Invalid key name: " + text +
-             " (ROOT[\\Path] with ROOT one of HKLM, HKCU, HKCR, HKU, HKCC).");
+             (text.starts_with("\\\\")
+                  ? " (\\\\Machine\\ROOT[\\Path]: on another machine ROOT is HKLM or HKU)."
+                  : " (ROOT[\\Path] with ROOT one of HKLM, HKCU, HKCR, HKU, HKCC)."));
     return std::nullopt;
   }
   return key;
@@ -49,10 +51,15 @@ std::optional<KeyCommand> ParseKeyCommand(const char* command, const Words& word
 }
 
 bool StoreThere(const KeyPath& key) {
-  const std::string missing = MissingStore(key);
+  bool mapped = false;
+  const std::string missing = MissingStore(key, &mapped);
   if (missing.empty()) return true;
-  FailText("The registry store " + missing +
-           " does not exist (--store FILE or REGKEY_STORE chooses another).");
+  if (mapped)
+    FailText("The registry store " + missing + " of \\\\" + key.machine +
+             " does not exist (the machine map, REGKEY_MACHINES, names it).");
+  else
+    FailText("The registry store " + missing +
+             " does not exist (--store FILE or REGKEY_STORE chooses another).");
   return false;
 }
 

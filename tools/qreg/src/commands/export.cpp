@@ -55,7 +55,6 @@ int Export(const Words& words) {
   if (!command) return kFailure;
   const Options& options = command->options;
   const KeyPath& path = command->path;
-  if (!path.machine.empty()) return FailText("Cannot export a key of another machine.");
   const std::string file = options.positional[1];
   if (!options.Has("y") && OutputFile::ReplacesFile(file)) {
     if (const auto stop = Confirm(

@@ -166,8 +166,10 @@ class Parser {
       section.remove = true;
       name.remove_prefix(1);
     }
-    if (name.starts_with("\\\\")) return Fail(number, "a key on another machine");
     const auto key = ParseKeyPath(name);
+    if (!key && name.starts_with("\\\\"))
+      return Fail(number, "not a key of another machine's HKEY_LOCAL_MACHINE or HKEY_USERS: " +
+                              std::string(name));
     if (!key) return Fail(number, "key outside the registry roots: " + std::string(name));
     if (key->path.empty() && section.remove) return Fail(number, "a root key cannot be deleted");
     std::string_view rest = key->path;
