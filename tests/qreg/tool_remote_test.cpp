@@ -132,10 +132,11 @@ TEST_F(Remote, OnlyHklmAndHkuAndNoUnknownMachine) {
                                                   {"copy", key_, user},
                                                   {"export", user, file_},
                                                   {"compare", key_, user},
+                                                  {"compare", key_, "\\\\" + machine_},
                                                   {"watch", user, "/t", "10"}}) {
     const Result r = Qreg(command);
     EXPECT_EQ(r.code, 1) << command[0];
-    EXPECT_TRUE(r.out.starts_with("ERROR: Invalid key name: " + user)) << r.out;
+    EXPECT_TRUE(r.out.starts_with("ERROR: Invalid key name: \\\\" + machine_ + "\\HK")) << r.out;
     EXPECT_NE(r.out.find("on another machine ROOT is HKLM or HKU"), std::string::npos) << r.out;
   }
   WriteFile(file_, "REGEDIT4\r\n\r\n[\\\\" + machine_ + "\\HKEY_CURRENT_USER\\x]\r\n");

@@ -105,9 +105,11 @@ bool ReadSide(Side& side, bool subtree, std::vector<std::string>& children, Walk
 // KEY2 may be \\Machine alone: the first key's name on that machine.
 std::optional<KeyPath> SecondKey(const std::string& text, const KeyPath& first) {
   if (text.starts_with("\\\\") && text.find('\\', 2) == std::string::npos && text.size() > 2) {
-    KeyPath second = first;
-    second.machine = text.substr(2) == "." ? std::string() : text.substr(2);
-    return second;
+    KeyPath local = first;
+    local.machine.clear();
+    // Named in full, so that a root other machines lack is refused.
+    return text == "\\\\." ? std::optional<KeyPath>(local)
+                           : CommandKey(text + "\\" + local.FullName());
   }
   return CommandKey(text);
 }
