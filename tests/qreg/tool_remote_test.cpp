@@ -33,12 +33,17 @@ const char kAbsent[] = "qreg-absent";
 
 std::string InTestDir(const std::string& name) { return std::string(QREG_TEST_DIR) + "/" + name; }
 
-// The machine map every child reads: one machine with a store of its own,
-// one whose store is not there yet.
+// The machine map every child reads: one machine with a store of its own
+// (QREG_TEST_REMOTE_STORE names another kind, such as a database), one whose
+// store is not there yet.
 void UseMachineMap() {
+  const char* store = std::getenv("QREG_TEST_REMOTE_STORE");
+  const std::string other = store != nullptr && *store != '\0'
+                                ? std::string(store)
+                                : InTestDir("qreg_remote_other.regstore");
   const std::string map = InTestDir("qreg_remote_machines.conf");
-  WriteFile(map, std::string(kOther) + " " + InTestDir("qreg_remote_other.regstore") + "\n" +
-                     kAbsent + " " + InTestDir("qreg_remote_absent.regstore") + "\n");
+  WriteFile(map, std::string(kOther) + " " + other + "\n" + kAbsent + " " +
+                     InTestDir("qreg_remote_absent.regstore") + "\n");
   chmod(map.c_str(), 0600);
   setenv("REGKEY_MACHINES", map.c_str(), 1);
 }

@@ -43,6 +43,17 @@ TEST_F(Tool, WatchOnceSaysWhatChangedAndExitsZero) {
   EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
 }
 
+TEST_F(Tool, WatchThatSawAChangeExitsZeroAtItsTime) {
+  Qreg({"add", key_});
+  Child watch = Start({"watch", key_, "/t", "8000"}, "", false);
+  ASSERT_TRUE(Shows(watch.err, "Watching"));
+  EXPECT_EQ(Qreg({"add", key_, "/v", "v", "/d", "1"}).code, 0);
+  const Result r = Finish(watch);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(r.out.ends_with("  value added    " + full_ + "  v  REG_SZ  1\n")) << r.out;
+  EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;
+}
+
 TEST_F(Tool, WatchReportsEveryKindOfChangeUntilItsTime) {
   Qreg({"add", key_});
   Child watch = Start({"watch", key_, "/s", "/t", "60000"}, "", false);
