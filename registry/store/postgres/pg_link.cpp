@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -12,6 +13,8 @@ namespace regkey::registry::pg {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::atomic<std::uint64_t> roundTrips{0};
 
 bool StartsWith(const std::string& text, const char* start) {
   return text.compare(0, std::strlen(start), start) == 0;
@@ -162,7 +165,7 @@ Link::Failure Link::Connect(bool& fresh) {
 Link::Failure Link::Await(Result& out) {
   const auto deadline = Clock::now() + timeout_;
   sqlstate_.clear();
-  ++roundTrips_;
+  roundTrips.fetch_add(1, std::memory_order_relaxed);
   for (;;) {
     const int flushed = PQflush(conn_);
     if (flushed == 0) break;
@@ -252,6 +255,8 @@ void Link::TakeNotifications(const std::function<void(int, const char*)>& take) 
     PQfreemem(notice);
   }
 }
+
+std::uint64_t RoundTripsSoFar() { return roundTrips.load(std::memory_order_relaxed); }
 
 std::chrono::milliseconds TimeoutFromEnvironment() {
   constexpr std::chrono::milliseconds kDefault(10'000);

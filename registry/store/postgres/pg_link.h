@@ -98,8 +98,6 @@ class Link {
 
   const std::string& sqlstate() const { return sqlstate_; }
   int ServerPid() const { return conn_ ? PQbackendPID(conn_) : 0; }
-  // Requests sent and answered since the link was made (a round trip each).
-  std::uint64_t roundTrips() const { return roundTrips_; }
 
  private:
   Failure Await(Result& result);
@@ -112,8 +110,11 @@ class Link {
   std::vector<bool> prepared_;
   PGconn* conn_ = nullptr;
   std::string sqlstate_;
-  std::uint64_t roundTrips_ = 0;
 };
+
+// Requests this process has sent to PostgreSQL servers, each answered
+// before the next is sent: its round trips.
+std::uint64_t RoundTripsSoFar();
 
 // The time-out for connecting and for each statement: REGKEY_PG_TIMEOUT_MS
 // when set to a number of milliseconds (100 to 3600000), else 10 s.

@@ -175,18 +175,6 @@ void PgStore::PollChanges() {
   Settle(true);
 }
 
-std::uint64_t PgStore::RoundTrips() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return link_.roundTrips();
-}
-
-void PgStore::Disconnect() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const bool wasConnected = link_.Connected();
-  link_.Drop();
-  Settle(wasConnected);
-}
-
 std::uint64_t PgStore::Version() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Without a connection nothing can be known; the read that follows

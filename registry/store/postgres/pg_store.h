@@ -54,11 +54,6 @@ class PgStore final : public Store {
   long DeleteTree(KeyId id, const std::string& path, bool withKey, std::int64_t mtime,
                   Written& written) override;
 
-  // Requests sent to the server so far, a round trip each.
-  std::uint64_t RoundTrips();
-  // Drops the connection, as a network failure would (for tests).
-  void Disconnect();
-
  private:
   PgStore(const std::string& uri, std::chrono::milliseconds timeout, bool readOnly);
   class Transaction;
