@@ -35,6 +35,13 @@ inline HKEY CreateKey(HKEY root, const std::string& path, DWORD* disposition = n
   return key;
 }
 
+// Deletes what an earlier run left at `path` (the test database stays
+// between runs).
+inline void RemoveTree(HKEY root, const std::string& path) {
+  const LONG error = RegDeleteTreeA(root, path.c_str());
+  EXPECT_TRUE(error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) << path << ": " << error;
+}
+
 inline LONG SetString(HKEY key, const std::string& name, const std::string& data) {
   return RegSetValueExA(key, name.c_str(), 0, REG_BINARY,
                         reinterpret_cast<const BYTE*>(data.data()),

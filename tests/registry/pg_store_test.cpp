@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <barrier>
+#include <cstdlib>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "pg_hosts.h"
 #include "registry/store/postgres/pg_link.h"
+#include "registry/transaction.h"
 #include "support/pg_cluster.h"
 
 namespace {
@@ -43,6 +45,7 @@ TEST(PgStore, HostileNamesAndDataAreStoredExactlyAndReadOnAnotherHost) {
       "it's",        "\"quoted\"",   "100%_x",
       "%s%n%d",      "semi;colon",   "'; DROP TABLE regkey_keys; --",
       "caf\xC3\xA9", "\xFF\xFE raw", "tab\tand space"};
+  RemoveTree(a, "Software\\pgstore\\hostile");
   HKEY top = CreateKey(a, "Software\\pgstore\\hostile");
   for (const std::string& name : names) {
     HKEY key = CreateKey(top, name);
@@ -87,6 +90,7 @@ TEST(PgStore, ASubkeyCreatedByManyHostsAtOnceIsCreatedOnce) {
   HKEY roots[kHosts] = {};
   for (int i = 0; i < kHosts; ++i)
     ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-race-" + std::to_string(i), roots[i]));
+  RemoveTree(roots[0], "Software\\pgstore\\race");
   std::atomic<int> created[kRounds] = {};
   std::atomic<int> failed{0};
   std::barrier start(kHosts);
@@ -128,6 +132,9 @@ TEST(PgStore, WritersOnManyHostsLoseNothing) {
   constexpr int kWrites = 250;
   constexpr int kKeys = 3;
   std::atomic<int> failed{0};
+  HKEY reader = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-writer-reader", reader));
+  RemoveTree(reader, "Software\\pgstore\\writers");
   std::vector<std::thread> hosts;
   for (int i = 0; i < kHosts; ++i) {
     hosts.emplace_back([&, i] {
@@ -150,8 +157,6 @@ TEST(PgStore, WritersOnManyHostsLoseNothing) {
   }
   for (std::thread& host : hosts) host.join();
   EXPECT_EQ(0, failed.load());
-  HKEY reader = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-writer-reader", reader));
   int total = 0;
   for (int k = 0; k < kKeys; ++k) {
     HKEY key = nullptr;
@@ -174,6 +179,7 @@ TEST(PgStore, AChangeOnOneHostWakesAMatchingWaitOnAnother) {
   HKEY a = nullptr, b = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-notify-a", a));
   ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-notify-b", b));
+  RemoveTree(a, "Software\\pgstore\\notify");
   HKEY watched = CreateKey(a, "Software\\pgstore\\notify\\watched");
   HKEY sibling = CreateKey(b, "Software\\pgstore\\notify\\sibling");
   HKEY theirs = CreateKey(b, "Software\\pgstore\\notify\\watched");
@@ -302,6 +308,44 @@ TEST(PgStore, QueriesSetsAndListingsTakeFewRoundTrips) {
   ASSERT_EQ(ERROR_SUCCESS, SetString(theirs, "v", "theirs"));
   EXPECT_EQ("theirs", QueryString(key, "v"));
   for (HKEY handle : {theirs, other, key, root}) RegCloseKey(handle);
+}
+
+// Many changes in one commit (qreg import's), on a machine whose store is
+// the server's: all of them or none, and others see them at the commit.
+TEST(PgStore, ChangesRunInOneTransactionCommitWholeOrNotAtAll) {
+  const std::string uri = TestPgUri();
+  // This machine's roots, from here on (no test here used them before).
+  ::setenv("REGKEY_STORE", WithParameter(uri, "application_name=pg-local").c_str(), 1);
+  HKEY other = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-batch-other", other));
+  RemoveTree(other, "Software\\pgstore\\batch");
+  HKEY watched = CreateKey(other, "Software\\pgstore\\batch");
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(watched, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  const auto write = [](const std::string& name) -> long {
+    HKEY key = nullptr;
+    long error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\pgstore\\batch\\" + name).c_str(),
+                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    for (int i = 0; !error && i < 20; ++i) error = SetString(key, "v" + std::to_string(i), name);
+    RegCloseKey(key);
+    return error;
+  };
+  EXPECT_EQ(ERROR_CANCELLED, regkey::registry::RunInOneTransaction({HKEY_LOCAL_MACHINE}, [&] {
+              const long error = write("dropped");
+              return error ? error : ERROR_CANCELLED;
+            }));
+  HKEY gone = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(watched, "dropped", 0, KEY_READ, &gone));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 200));
+  EXPECT_EQ(ERROR_SUCCESS, regkey::registry::RunInOneTransaction({HKEY_LOCAL_MACHINE},
+                                                                 [&] { return write("kept"); }));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  HKEY kept = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(watched, "kept", 0, KEY_READ, &kept));
+  EXPECT_EQ("kept", QueryString(kept, "v19"));
+  CloseHandle(event);
+  for (HKEY handle : {kept, watched, other}) RegCloseKey(handle);
 }
 
 }  // namespace

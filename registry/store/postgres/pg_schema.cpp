@@ -94,6 +94,8 @@ const Statement kStatements[kStatementCount] = {
      "RETURNING value) "
      "SELECT c.value FROM c, "
      "LATERAL pg_notify('regkey_changes', (c.value - $1::bigint + 1)::text || $2::text) n"},
+    // A batch holds the counter from its start: other writers wait for it.
+    {"regkey_lock_counter", "SELECT value FROM regkey_meta WHERE name = 'changes' FOR UPDATE"},
 };
 
 }  // namespace regkey::registry::pg

@@ -34,6 +34,7 @@ enum StatementId {
   kDeleteKey,
   kDeleteBelow,
   kPublish,
+  kLockCounter,
   kStatementCount
 };
 

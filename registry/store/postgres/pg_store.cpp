@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <thread>
 
 namespace regkey::registry {
@@ -282,15 +283,21 @@ long PgStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   return ERROR_SUCCESS;
 }
 
-// The statements of one write transaction; rolls back what it did not commit.
+// The statements of one write: a transaction of its own, or inside a batch
+// a savepoint. Rolls back what it did not commit.
 class PgStore::Transaction {
  public:
   explicit Transaction(PgStore& store) : store_(store) {}
   ~Transaction() {
-    if (!store_.inTransaction_ || !store_.link_.Connected()) return;
+    if (!open_ || !store_.link_.Connected()) return;
     Result result;
-    store_.link_.RunText("ROLLBACK", result);
-    store_.inTransaction_ = false;
+    if (store_.batch_) {
+      store_.link_.RunText("ROLLBACK TO SAVEPOINT regkey_write; RELEASE SAVEPOINT regkey_write",
+                           result);
+    } else {
+      store_.link_.RunText("ROLLBACK", result);
+      store_.inTransaction_ = false;
+    }
     store_.Settle(true);
   }
   Transaction(const Transaction&) = delete;
@@ -298,11 +305,14 @@ class PgStore::Transaction {
 
   long Begin() {
     Result result;
-    const Link::Failure failure = store_.link_.RunText("BEGIN", result);
+    const bool inBatch = store_.batch_ != nullptr;
+    const Link::Failure failure =
+        store_.link_.RunText(inBatch ? "SAVEPOINT regkey_write" : "BEGIN", result);
     store_.retryable_ = false;
     const long error = store_.CodeFor(failure, false);
     store_.Settle(true);
-    store_.inTransaction_ = !error;
+    open_ = !error;
+    if (!inBatch) store_.inTransaction_ = !error;
     return error;
   }
   long Run(int which, const Params& params, Result& result) {
@@ -314,16 +324,20 @@ class PgStore::Transaction {
   }
   long Commit() {
     Result result;
-    const Link::Failure failure = store_.link_.RunText("COMMIT", result);
+    const bool inBatch = store_.batch_ != nullptr;
+    const Link::Failure failure =
+        store_.link_.RunText(inBatch ? "RELEASE SAVEPOINT regkey_write" : "COMMIT", result);
     store_.retryable_ = failure == Link::Failure::kServer && Retryable(store_.link_.sqlstate());
-    const long error = store_.CodeFor(failure, true);
-    store_.inTransaction_ = false;
+    const long error = store_.CodeFor(failure, !inBatch);
+    open_ = false;
+    if (!inBatch) store_.inTransaction_ = false;
     store_.Settle(true);
     return error;
   }
 
  private:
   PgStore& store_;
+  bool open_ = false;
 };
 
 template <typename Change>
@@ -331,6 +345,19 @@ long PgStore::Write(Written& written, Change change) {
   written = Written{};
   if (readOnly_) return ERROR_ACCESS_DENIED;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (batch_) {
+    // A batch lost with its connection stays lost: nothing reconnects
+    // under it.
+    if (!inTransaction_) return RPC_S_SERVER_UNAVAILABLE;
+    long error;
+    try {
+      error = change(written);
+    } catch (const std::bad_alloc&) {
+      error = ERROR_OUTOFMEMORY;
+    }
+    if (error) written = Written{};
+    return error;
+  }
   for (int attempt = 1;; ++attempt) {
     written = Written{};
     retryable_ = false;
@@ -367,7 +394,14 @@ long PgStore::Publish(Written& written) {
 void PgStore::Announce(Written& written) {
   if (written.changes.empty()) return;
   const auto count = static_cast<std::int64_t>(written.changes.size());
-  feed_->Own(static_cast<std::int64_t>(written.after / 2) - count + 1, written.changes);
+  const std::int64_t first = static_cast<std::int64_t>(written.after / 2) - count + 1;
+  if (batch_) {
+    // Announced when the batch commits.
+    batch_->after = written.after;
+    batch_->writes.emplace_back(first, written.changes);
+    return;
+  }
+  feed_->Own(first, written.changes);
 }
 
 long PgStore::CreateKey(KeyId base, const std::string& basePath, const std::vector<NewKey>& levels,
@@ -432,16 +466,24 @@ long PgStore::SetValue(KeyId key, const std::string& path, const std::string& na
                        std::size_t size, std::int64_t mtime, Written& written) {
   return Write(written, [&](Written& out) -> long {
     out.changes.push_back(Change(path, kChangeLastSet));
+    std::optional<Transaction> savepoint;
+    if (batch_) {
+      savepoint.emplace(*this);
+      if (const long error = savepoint->Begin()) return error;
+    }
     Params params;
     params.Int(key).Bytes(fold).Bytes(name).Int(type);
     params.Bytes(std::string_view(static_cast<const char*>(data), data != nullptr ? size : 0));
     params.Int(mtime).Text(pg::EncodeChanges(out.changes));
     Result result;
-    if (const long error = Run(pg::kSetValue, params, result, true)) return error;
+    if (const long error = Run(pg::kSetValue, params, result, !batch_)) return error;
     if (result.Rows() != 1) return ERROR_REGISTRY_CORRUPT;
     const std::int64_t last = result.Int(0, 0);
     out.before = static_cast<std::uint64_t>(last - 1) * 2;
     out.after = static_cast<std::uint64_t>(last) * 2;
+    if (savepoint) {
+      if (const long error = savepoint->Commit()) return error;
+    }
     Announce(out);
     return ERROR_SUCCESS;
   });
@@ -547,6 +589,57 @@ long PgStore::DeleteTree(KeyId id, const std::string& path, bool withKey, std::i
     Announce(out);
     return ERROR_SUCCESS;
   });
+}
+
+long PgStore::BeginBatch(std::uint64_t& before) {
+  if (readOnly_) return ERROR_ACCESS_DENIED;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (batch_) return ERROR_INVALID_FUNCTION;
+  if (const long error = Ready()) return error;
+  Result result;
+  const Link::Failure failure = link_.RunText("BEGIN", result);
+  Settle(true);
+  if (failure != Link::Failure::kNone) return CodeFor(failure, false);
+  inTransaction_ = true;
+  long error = Run(pg::kLockCounter, Params(), result);
+  if (!error && result.Rows() != 1) error = ERROR_REGISTRY_CORRUPT;
+  if (error) {
+    if (link_.Connected()) link_.RunText("ROLLBACK", result);
+    inTransaction_ = false;
+    Settle(true);
+    return error;
+  }
+  auto batch = std::make_unique<Batch>();
+  batch->before = batch->after = static_cast<std::uint64_t>(result.Int(0, 0)) * 2;
+  before = batch->before;
+  batch_ = std::move(batch);
+  return ERROR_SUCCESS;
+}
+
+long PgStore::EndBatch(bool commit, Written& written) {
+  written = Written{};
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!batch_) return ERROR_INVALID_FUNCTION;
+  std::unique_ptr<Batch> batch = std::move(batch_);
+  written.before = batch->before;
+  Result result;
+  // A batch lost with its connection was rolled back by the server.
+  if (!inTransaction_) return commit ? RPC_S_SERVER_UNAVAILABLE : ERROR_SUCCESS;
+  const Link::Failure failure = link_.RunText(commit ? "COMMIT" : "ROLLBACK", result);
+  const long error = CodeFor(failure, commit);
+  inTransaction_ = false;
+  Settle(true);
+  if (error) return commit ? error : ERROR_SUCCESS;
+  if (!commit) {
+    written.after = batch->before;
+    return ERROR_SUCCESS;
+  }
+  written.after = batch->after;
+  for (auto& [first, changes] : batch->writes) {
+    feed_->Own(first, changes);
+    written.changes.insert(written.changes.end(), changes.begin(), changes.end());
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace regkey::registry

@@ -18,6 +18,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace regkey::registry {
 
@@ -54,6 +56,11 @@ class PgStore final : public Store {
   long DeleteTree(KeyId id, const std::string& path, bool withKey, std::int64_t mtime,
                   Written& written) override;
 
+  // A batch is one transaction that holds the change counter from its
+  // start; each write in it is a savepoint.
+  long BeginBatch(std::uint64_t& before) override;
+  long EndBatch(bool commit, Written& written) override;
+
  private:
   PgStore(const std::string& uri, std::chrono::milliseconds timeout, bool readOnly);
   class Transaction;
@@ -75,6 +82,14 @@ class PgStore final : public Store {
   // Gives the committed changes their feed numbers.
   void Announce(Written& written);
 
+  // The batch in progress: its version before, and its writes' changes
+  // with the counter number of each write's first change.
+  struct Batch {
+    std::uint64_t before = 1;
+    std::uint64_t after = 1;
+    std::vector<std::pair<std::int64_t, std::vector<ChangeRow>>> writes;
+  };
+
   std::mutex mutex_;
   pg::Link link_;
   std::unique_ptr<pg::Feed> feed_;
@@ -84,6 +99,7 @@ class PgStore final : public Store {
   bool listening_ = false;
   bool inTransaction_ = false;
   bool retryable_ = false;  // the last failure may pass when the write is run again
+  std::unique_ptr<Batch> batch_;
 };
 
 }  // namespace regkey::registry
