@@ -26,9 +26,9 @@ TEST(PgCluster, APrivateServerKeepsItsDataAcrossARestartAndIsGoneWhenStopped) {
   PrivatePgCluster cluster("pg_cluster_test");
   ASSERT_TRUE(cluster.started());
   std::string rows;
-  ASSERT_TRUE(Psql(cluster.uri(),
-                   "drop table if exists kept; create table kept(n int); insert into kept values (7)",
-                   &rows))
+  ASSERT_TRUE(Psql(
+      cluster.uri(),
+      "drop table if exists kept; create table kept(n int); insert into kept values (7)", &rows))
       << rows;
   ASSERT_TRUE(cluster.stop());
   EXPECT_FALSE(Psql(cluster.uri(), "select 1", &rows));

@@ -47,7 +47,8 @@ inline bool RunShell(const std::string& command, std::string* output = nullptr) 
   if (pipe == nullptr) return false;
   std::string text;
   char chunk[4096];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, got);
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+    text.append(chunk, got);
   const int status = ::pclose(pipe);
   while (!text.empty() && text.back() == '\n') text.pop_back();
   if (output != nullptr) *output = text;
@@ -72,7 +73,8 @@ class PrivatePgCluster {
     dir_ = (base != nullptr && *base != '\0' ? std::string(base) + "/" : std::string()) + name;
     if (base != nullptr) RunShell("mkdir -p " + ShellQuote(base));
     started_ = Script("start", &uri_, kFast);
-    if (!started_) ADD_FAILURE() << "could not start a PostgreSQL server in " << dir_ << ": " << uri_;
+    if (!started_)
+      ADD_FAILURE() << "could not start a PostgreSQL server in " << dir_ << ": " << uri_;
   }
   ~PrivatePgCluster() { stop(); }
   PrivatePgCluster(const PrivatePgCluster&) = delete;
