@@ -165,9 +165,9 @@ long OpenOwnFile(const std::string& path, int flags, unsigned mode, int& fd, boo
   // A folder in its place is as untrusted as any other thing.
   if (fd < 0) return errno == EISDIR ? ERROR_ACCESS_DENIED : CodeFromErrno(errno);
   struct stat info {};
-  long error = ::fstat(fd, &info) != 0               ? CodeFromErrno(errno)
-               : CheckOwnFile(info) != ERROR_SUCCESS ? ERROR_ACCESS_DENIED
-                                                     : ERROR_SUCCESS;
+  const long error = ::fstat(fd, &info) != 0               ? CodeFromErrno(errno)
+                     : CheckOwnFile(info) != ERROR_SUCCESS ? ERROR_ACCESS_DENIED
+                                                           : ERROR_SUCCESS;
   if (error != ERROR_SUCCESS) {
     ::close(fd);
     fd = -1;
