@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -52,13 +53,16 @@ TEST(RemoteWatchExample, WakesOnAnotherProcesssChangesToAKeyOnANamedMachine) {
   // Each attempt writes new data: rewriting the same data is no change.
   for (const char* color : {"red", "blue"}) {
     const std::size_t from = seen.size();
-    for (int attempt = 0;
-         attempt < 20 && seen.find("  color = " + std::string(color), from) == std::string::npos;
+    const std::string expected = "  color = " + std::string(color);
+    for (int attempt = 0; attempt < 10 && seen.find(expected, from) == std::string::npos;
          ++attempt) {
       std::string out;
       ASSERT_TRUE(RunShell(run + " color=" + color + std::to_string(attempt) + " 2>&1", &out))
           << out;
-      ReadSome(watcher, seen, 1000);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (seen.find(expected, from) == std::string::npos &&
+             std::chrono::steady_clock::now() < deadline)
+        ReadSome(watcher, seen, 200);
     }
   }
   while (ReadSome(watcher, seen, 5000)) {
