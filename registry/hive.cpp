@@ -31,6 +31,8 @@ long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr
   return ERROR_SUCCESS;
 }
 
+// notifications_ is given the store's feed: store_ must be declared before it
+// (members are initialised, and destroyed in reverse, in declaration order).
 Hive::Hive(std::unique_ptr<Store> store)
     : store_(std::move(store)),
       notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr) {}

@@ -116,6 +116,8 @@ class Hive {
   std::mutex mutex_;
   std::condition_variable batchEnded_;
   std::thread::id batchOwner_;  // the thread whose batch is in progress
+  // In this order: notifications_ is built from, and its watcher stopped
+  // before, store_'s change feed.
   std::unique_ptr<Store> store_;
   Notifications notifications_;
   std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)

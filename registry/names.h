@@ -22,9 +22,9 @@ inline std::string Fold(std::string_view name) {
   return folded;
 }
 
-// Splits a key path into its levels. A trailing backslash is allowed; an
-// empty level (leading or doubled backslash) or an over-long level is not.
-// Returns 0 or the Win32 error code for the path.
+// Splits a key path into its levels. Doubled and trailing backslashes
+// separate no further level. Returns 0, ERROR_BAD_PATHNAME for a path that
+// begins with a backslash, or ERROR_INVALID_PARAMETER for an over-long level.
 long SplitPath(std::string_view path, std::vector<std::string_view>& levels);
 
 // 0, or ERROR_FILENAME_EXCED_RANGE when `levels` more levels below the key at

@@ -460,6 +460,8 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
 
 }  // namespace
 
+// One write: write lock, counter odd, the change, log append, commit, then
+// publish or abandon, counter even (registry/DESIGN.md walks the steps).
 template <typename Change>
 long SqliteStore::Write(Written& written, Change change) {
   written = Written{};
