@@ -127,5 +127,9 @@ class Hive {
 
 // Now as a FILETIME count (100 ns since 1601).
 std::int64_t FileTimeNow();
+// A FILETIME count split into its two halves.
+inline FILETIME ToFileTime(std::int64_t count) {
+  return {static_cast<DWORD>(count), static_cast<DWORD>(static_cast<std::uint64_t>(count) >> 32)};
+}
 
 }  // namespace regkey::registry
