@@ -49,3 +49,19 @@ function(regkey_pg_fixture)
                    -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/pg_cluster_stop.cmake)
   set_tests_properties(pg_cluster_stop PROPERTIES FIXTURES_CLEANUP pg_cluster TIMEOUT 180)
 endfunction()
+
+# regkey_pg_rerun(TEST): runs TEST's program (a regkey_add_test program of
+# the same name) a second time as TEST_on_postgres, unchanged, with this
+# machine's whole registry (REGKEY_STORE) in a database of its own on the
+# run's server.
+function(regkey_pg_rerun test)
+  set(name ${test}_on_postgres)
+  add_test(NAME ${name}
+           COMMAND ${PROJECT_SOURCE_DIR}/cmake/run-gtest.sh ${REGKEY_TEST_TIMEOUT}
+                   $<TARGET_FILE:${test}>)
+  math(EXPR backstop "${REGKEY_TEST_TIMEOUT} + 60")
+  regkey_pg_uri(uri ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${backstop} LABELS postgres ENVIRONMENT
+    "REGKEY_STORE=${uri};XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home")
+  regkey_pg_test(${name})
+endfunction()

@@ -66,7 +66,6 @@ const Statement kStatements[] = {
     {"regkey_value_times",
      "SELECT k.path, MAX(v.mtime) FROM regkey_keys k JOIN regkey_values v ON v.key = k.id "
      "WHERE k.parent = $1::bigint GROUP BY k.id"},
-    {"regkey_has_children", "SELECT 1 FROM regkey_keys WHERE parent = $1::bigint LIMIT 1"},
     {"regkey_lock_key",
      "SELECT COALESCE(parent, 0) FROM regkey_keys WHERE id = $1::bigint FOR UPDATE"},
     {"regkey_insert_key",
@@ -98,6 +97,21 @@ const Statement kStatements[] = {
      "LATERAL pg_notify('regkey_changes', (c.value - $1::bigint + 1)::text || $2::text) n"},
     // A batch holds the counter from its start: other writers wait for it.
     {"regkey_lock_counter", "SELECT value FROM regkey_meta WHERE name = 'changes' FOR UPDATE"},
+    // A key without subkeys deleted, its parent touched, and its two
+    // changes announced, in one statement committed on its own; no row when
+    // it is missing, a root or has subkeys (a subkey committed while this
+    // waited for the key fails the parent's foreign key instead).
+    {"regkey_delete_leaf",
+     "WITH k AS (SELECT id FROM regkey_keys WHERE id = $1::bigint AND parent IS NOT NULL "
+     "FOR UPDATE), "
+     "d AS (DELETE FROM regkey_keys WHERE id IN (SELECT id FROM k) "
+     "AND NOT EXISTS (SELECT 1 FROM regkey_keys c WHERE c.parent = $1::bigint) RETURNING parent), "
+     "t AS (UPDATE regkey_keys SET mtime = $2::bigint WHERE id IN (SELECT parent FROM d) "
+     "RETURNING 1), "
+     "c AS (UPDATE regkey_meta SET value = value + 2 "
+     "WHERE name = 'changes' AND EXISTS (SELECT 1 FROM t) RETURNING value) "
+     "SELECT c.value FROM c, "
+     "LATERAL pg_notify('regkey_changes', (c.value - 1)::text || $3::text) n"},
 };
 static_assert(std::size(kStatements) == kStatementCount, "one statement for each StatementId");
 

@@ -24,7 +24,6 @@ enum StatementId {
   kReadChildren,
   kReadValues,
   kValueTimes,
-  kHasChildren,
   kLockKey,
   kInsertKey,
   kTouchKey,
@@ -35,6 +34,7 @@ enum StatementId {
   kDeleteBelow,
   kPublish,
   kLockCounter,
+  kDeleteLeaf,
   kStatementCount
 };
 

@@ -514,27 +514,31 @@ long PgStore::DeleteValue(KeyId key, const std::string& path, const std::string&
 
 long PgStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtime, Written& written) {
   return Write(written, [&](Written& out) -> long {
-    Transaction transaction(*this);
-    if (const long error = transaction.Begin()) return error;
-    Result locked;
-    if (const long error = transaction.Run(pg::kLockKey, Params().Int(id), locked)) return error;
-    if (locked.Rows() != 1) return ERROR_FILE_NOT_FOUND;
-    const KeyId parent = locked.Int(0, 0);
-    if (parent == 0) return ERROR_ACCESS_DENIED;
-    Result children;
-    if (const long error = transaction.Run(pg::kHasChildren, Params().Int(id), children))
-      return error;
-    if (children.Rows() != 0) return ERROR_ACCESS_DENIED;
-    if (const long error = transaction.Run(pg::kDeleteKey, Params().Int(id))) {
-      // A child came in meanwhile.
-      return error == ERROR_KEY_DELETED ? ERROR_ACCESS_DENIED : error;
-    }
-    if (const long error = transaction.Run(pg::kTouchKey, Params().Int(parent).Int(mtime)))
-      return error;
     out.changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
     out.changes.push_back(Change(path, kChangeDeleted));
-    if (const long error = Publish(out)) return error;
-    if (const long error = transaction.Commit()) return error;
+    std::optional<Transaction> savepoint;
+    if (batch_) {
+      savepoint.emplace(*this);
+      if (const long error = savepoint->Begin()) return error;
+    }
+    Result result;
+    const long error =
+        Run(pg::kDeleteLeaf, Params().Int(id).Int(mtime).Text(pg::EncodeChanges(out.changes)),
+            result, !batch_);
+    // A subkey came in meanwhile.
+    if (error == ERROR_KEY_DELETED) return ERROR_ACCESS_DENIED;
+    if (error) return error;
+    if (result.Rows() != 1) {
+      // Nothing deleted: say why.
+      Result key;
+      if (const long why = Run(pg::kReadKey, Params().Int(id), key)) return why;
+      return key.Rows() == 1 ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+    }
+    out.after = static_cast<std::uint64_t>(result.Int(0, 0)) * 2;
+    out.before = out.after - 4;
+    if (savepoint) {
+      if (const long error = savepoint->Commit()) return error;
+    }
     Announce(out);
     return ERROR_SUCCESS;
   });
