@@ -16,7 +16,8 @@ add_library(regkey_shared SHARED
   $<TARGET_OBJECTS:regkey_platform>
   $<TARGET_OBJECTS:regkey_framework>
   $<TARGET_OBJECTS:regkey_registry>
-  $<TARGET_OBJECTS:regkey>)
+  $<TARGET_OBJECTS:regkey>
+  $<$<BOOL:${REGKEY_WITH_POSTGRES}>:$<TARGET_OBJECTS:regkey_store_postgres>>)
 # The static libraries bring what their objects need (SQLite, threads); their
 # own objects are all defined already, so nothing is taken from them twice.
 target_link_libraries(regkey_shared PRIVATE regkey)

@@ -60,9 +60,11 @@ long ChangeCounter::AttachLocked() {
     std::atomic_ref<std::uint64_t>(*file_->CounterWord()).fetch_add(2, std::memory_order_seq_cst);
     ChangeLog::Skip(file_->LogArea());
   }
-  const std::int64_t settle = file_->CreatedAt() + kSettleNs;
+  // The file says when it was made: believed only when that was within
+  // the last settling time (any other value, however large, means none).
+  const std::int64_t created = file_->CreatedAt();
   const std::int64_t now = SteadyNow();
-  settleAt_ = settle > now && settle - now <= kSettleNs ? settle : 0;
+  settleAt_ = created <= now && created > now - kSettleNs ? created + kSettleNs : 0;
   return ERROR_SUCCESS;
 }
 

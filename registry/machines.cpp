@@ -3,6 +3,7 @@
 #include "registry/hive.h"
 #include "registry/machine_map.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
@@ -41,7 +42,13 @@ void MakeParentFolders(const std::string& path, mode_t mode) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
-    if (::mkdir(folder.c_str(), mode) == 0) ::chmod(folder.c_str(), mode);
+    if (::mkdir(folder.c_str(), mode) != 0) continue;
+    // Its mode whatever the umask, on the folder made (never through a link
+    // put in its place meanwhile).
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    ::fchmod(fd, mode);
+    ::close(fd);
   }
 }
 

@@ -104,19 +104,8 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
   }
   bool created = false;
   int fd = -1;
-  if (!readOnly) {
-    fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    // A new side file gets its mode whatever the umask.
-    created = fd >= 0 && ::fchmod(fd, mode) == 0;
-  }
-  if (fd < 0 && (readOnly || errno == EEXIST)) {
-    // O_NONBLOCK: a FIFO put in its place must not stall the open.
-    fd =
-        ::open(path_.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  }
-  if (fd < 0) {
-    // A folder in its place is as untrusted as any other thing.
-    const long error = errno == EISDIR ? ERROR_ACCESS_DENIED : CodeFromErrno(errno);
+  const int flags = (readOnly ? O_RDONLY : O_RDWR | O_CREAT) | O_NONBLOCK;
+  if (const long error = OpenOwnFile(path_, flags, mode, fd, &created)) {
     Clear();
     return error;
   }
@@ -128,10 +117,6 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
     }
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || CheckOwnFile(info) != ERROR_SUCCESS) {
-    Clear();
-    return ERROR_ACCESS_DENIED;
-  }
   // Creating, checking and rebuilding are done by one process at a time.
   while (::flock(fd, readOnly ? LOCK_SH : LOCK_EX) != 0) {
     if (errno != EINTR) {

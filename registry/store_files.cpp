@@ -54,12 +54,37 @@ bool IsMountOfFile(const std::string& path) {
          (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
 }
 
-// Checks a file next to the store that SQLite opens by name (-wal, -shm).
-long CheckCompanion(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT ? 0 : CodeFromErrno(errno);
-  const long error = CheckOwnFile(info);
-  return error == ERROR_CANTOPEN ? ERROR_ACCESS_DENIED : error;
+// Resolves `path` to the real path of what it names, calling `make` (which
+// returns 0 or an errno value; EEXIST when another process made it first)
+// in a checked folder when nothing is there and `create` is set.
+template <typename Make>
+long Resolve(const std::string& path, bool create, const Make& make, std::string& resolved) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return ERROR_CANTOPEN;
+  const std::string folder = RealPath(slash == std::string::npos ? "." : ParentOf(path));
+  if (folder.empty()) return CodeFromErrno(errno);
+  const std::string named = (folder == "/" ? folder : folder + "/") + name;
+  for (int attempt = 0;; ++attempt) {
+    struct stat info {};
+    if (::lstat(named.c_str(), &info) == 0) {
+      // A link to the store: the store is where it leads.
+      resolved = S_ISLNK(info.st_mode) ? RealPath(named) : named;
+      return resolved.empty() ? ERROR_CANTOPEN : ERROR_SUCCESS;
+    }
+    if (errno != ENOENT) return CodeFromErrno(errno);
+    if (!create) return ERROR_CANTOPEN;
+    // Nothing is created in a folder that is not safe.
+    if (const long error = CheckFolder(folder)) return error;
+    const int error = make(named);
+    if (error == 0) {
+      resolved = named;
+      return ERROR_SUCCESS;
+    }
+    // Another process created it meanwhile: look again.
+    if (error != EEXIST || attempt == 3)
+      return error == EROFS ? ERROR_CANTOPEN : CodeFromErrno(error);
+  }
 }
 
 }  // namespace
@@ -117,50 +142,82 @@ long CheckFolder(const std::string& folder) {
   }
 }
 
-long PrepareStoreFile(const std::string& path, unsigned mode, bool create, std::string& resolved) {
-  const std::size_t slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return ERROR_CANTOPEN;
-  const std::string folder = RealPath(slash == std::string::npos ? "." : ParentOf(path));
-  if (folder.empty()) return CodeFromErrno(errno);
-  const std::string named = (folder == "/" ? folder : folder + "/") + name;
-  for (int attempt = 0;; ++attempt) {
-    struct stat info {};
-    if (::lstat(named.c_str(), &info) == 0) {
-      if (!S_ISLNK(info.st_mode)) {
-        resolved = named;
-        break;
-      }
-      // A link to the store: the store is where it leads.
-      resolved = RealPath(named);
-      if (resolved.empty()) return ERROR_CANTOPEN;
-      break;
-    }
-    if (errno != ENOENT) return CodeFromErrno(errno);
-    if (!create) return ERROR_CANTOPEN;
-    // Nothing is created in a folder that is not safe.
-    if (const long error = CheckFolder(folder)) return error;
-    const int fd = ::open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+long OpenOwnFile(const std::string& path, int flags, unsigned mode, int& fd, bool* created) {
+  if (created != nullptr) *created = false;
+  const int access = flags & (O_ACCMODE | O_NONBLOCK);
+  fd = -1;
+  if ((flags & O_CREAT) != 0) {
+    fd = ::open(path.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       // Its mode whatever the umask.
-      ::fchmod(fd, mode);
-      ::close(fd);
-      resolved = named;
-      break;
+      if (::fchmod(fd, mode) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fd = -1;
+        return CodeFromErrno(error);
+      }
+      if (created != nullptr) *created = true;
+    } else if (errno != EEXIST) {
+      return CodeFromErrno(errno);
     }
-    // Another process created it meanwhile: look again.
-    if (errno != EEXIST || attempt == 3)
-      return errno == EROFS ? ERROR_CANTOPEN : CodeFromErrno(errno);
   }
+  if (fd < 0) fd = ::open(path.c_str(), access | O_NOFOLLOW | O_CLOEXEC);
+  // A folder in its place is as untrusted as any other thing.
+  if (fd < 0) return errno == EISDIR ? ERROR_ACCESS_DENIED : CodeFromErrno(errno);
+  struct stat info {};
+  const long error = ::fstat(fd, &info) != 0               ? CodeFromErrno(errno)
+                     : CheckOwnFile(info) != ERROR_SUCCESS ? ERROR_ACCESS_DENIED
+                                                           : ERROR_SUCCESS;
+  if (error != ERROR_SUCCESS) {
+    ::close(fd);
+    fd = -1;
+  }
+  return error;
+}
+
+long CheckStoreFiles(const std::string& base, std::initializer_list<const char*> suffixes) {
+  for (const char* suffix : suffixes) {
+    struct stat info {};
+    if (::lstat((base + suffix).c_str(), &info) != 0) {
+      if (errno == ENOENT) continue;
+      return CodeFromErrno(errno);
+    }
+    if (CheckOwnFile(info) != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_SUCCESS;
+}
+
+long PrepareStoreFile(const std::string& path, unsigned mode, bool create, std::string& resolved) {
+  const auto make = [mode](const std::string& named) {
+    const int fd = ::open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    // Its mode whatever the umask.
+    ::fchmod(fd, mode);
+    ::close(fd);
+    return 0;
+  };
+  if (const long error = Resolve(path, create, make, resolved)) return error;
   if (const long error = CheckFolder(ParentOf(resolved))) return error;
   struct stat info {};
   if (::lstat(resolved.c_str(), &info) != 0) return CodeFromErrno(errno);
   if (const long error = CheckOwnFile(info)) return error;
   if (IsMountOfFile(resolved)) return ERROR_ACCESS_DENIED;
-  for (const char* suffix : {"-wal", "-shm"}) {
-    if (const long error = CheckCompanion(resolved + suffix)) return error;
-  }
   return ERROR_SUCCESS;
+}
+
+long PrepareStoreFolder(const std::string& path, unsigned mode, bool create,
+                        std::string& resolved) {
+  const auto make = [mode](const std::string& named) {
+    if (::mkdir(named.c_str(), mode) != 0) return errno;
+    // Its mode whatever the umask.
+    const int fd = ::open(named.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
+  };
+  if (const long error = Resolve(path, create, make, resolved)) return error;
+  return CheckFolder(resolved);
 }
 
 }  // namespace regkey::registry

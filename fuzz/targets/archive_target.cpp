@@ -1,7 +1,8 @@
 // Loading any bytes as serialised objects, through qorCRegKey::ReadObject (a
 // REG_BINARY value) or straight through CArchive over a CMemFile with buffers
-// of any size. A load either fails with a framework exception or gives an
-// object that stores and loads again unchanged.
+// of any size: a tree of fields, or an object graph through the object tags.
+// A load either fails with a framework exception or gives an object that
+// stores and loads again unchanged.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "framework/afxcoll.h"
 #include "regkey/qorCRegKey.h"
 #include "registry/machines.h"
+#include "targets/archive_objects.h"
 #include "targets/check.h"
 #include "targets/targets.h"
 
@@ -112,7 +114,7 @@ struct Node : CObject {
 constexpr char kMachine[] = "fuzz-archive";
 
 // Loads through ReadObject from a value on a private in-memory machine.
-bool LoadFromValue(const std::uint8_t* data, std::size_t size, Node& node) {
+bool LoadFromValue(const std::uint8_t* data, std::size_t size, CObject& node) {
   static const bool declared = regkey::registry::DeclareMachine(kMachine, ":memory:") == 0;
   FUZZ_CHECK(declared, "cannot declare the in-memory machine");
   qorCRegKey key;
@@ -124,18 +126,19 @@ bool LoadFromValue(const std::uint8_t* data, std::size_t size, Node& node) {
 
 // Loads through an archive with a buffer of the size the input chooses,
 // allocated by the archive or given by the caller.
-void LoadFromMemory(std::uint8_t options, const std::uint8_t* data, std::size_t size, Node& node) {
+void LoadFromMemory(std::uint8_t options, const std::uint8_t* data, std::size_t size,
+                    CObject& node) {
   std::vector<BYTE> bytes(data, data + size);
   CMemFile file;
   file.Attach(bytes.empty() ? nullptr : bytes.data(), static_cast<UINT>(bytes.size()), 0);
-  const int bufSize = 8 + (options >> 2) * 4;  // below the archive's minimum too
+  const int bufSize = 8 + ((options >> 2) & 0x1F) * 4;  // below the archive's minimum too
   std::vector<BYTE> userBuf(static_cast<std::size_t>(bufSize));
   CArchive ar(&file, CArchive::load, bufSize, (options & 2) ? userBuf.data() : nullptr);
   node.Serialize(ar);
   ar.Close();
 }
 
-std::string Store(Node& node) {
+std::string Store(CObject& node) {
   CMemFile file;
   {
     CArchive ar(&file, CArchive::store);
@@ -146,32 +149,52 @@ std::string Store(Node& node) {
   return std::string(reinterpret_cast<const char*>(file.GetBufferAddress()), length);
 }
 
-}  // namespace
-
-// Input: an options byte (bit 0: through ReadObject; bit 1: a caller's
-// buffer; the rest: the buffer size), then the stream.
-int FuzzArchive(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
-  const std::uint8_t options = data[0];
-  Node node;
+// Loads `data` into `loaded` as the options say; false when the load fails
+// as a load of bad bytes may (a framework exception of an expected cause).
+bool Load(std::uint8_t options, const std::uint8_t* data, std::size_t size, CObject& loaded) {
   try {
     if (options & 1) {
-      if (size == 1) return 0;  // the key class stores no empty value
-      if (!LoadFromValue(data + 1, size - 1, node)) return 0;
-    } else {
-      LoadFromMemory(options, data + 1, size - 1, node);
+      if (size == 0) return false;  // the key class stores no empty value
+      return LoadFromValue(data, size, loaded);
     }
+    LoadFromMemory(options, data, size, loaded);
+    return true;
   } catch (CArchiveException* e) {
     const int cause = e->m_cause;
     e->Delete();
     FUZZ_CHECK(cause == CArchiveException::endOfFile || cause == CArchiveException::badIndex ||
-                   cause == CArchiveException::badSchema,
+                   cause == CArchiveException::badSchema || cause == CArchiveException::badClass,
                "unexpected archive exception cause " + std::to_string(cause));
-    return 0;
+    return false;
   } catch (CMemoryException* e) {
     e->Delete();
+    return false;
+  }
+}
+
+}  // namespace
+
+// Input: an options byte (bit 0: through ReadObject; bit 1: a caller's
+// buffer; bits 2-6: the buffer size; bit 7: an object graph through the
+// object tags instead of a tree of fields), then the stream.
+int FuzzArchive(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t options = data[0];
+  if (options & 0x80) {
+    ObjectGraph graph;
+    if (!Load(options, data + 1, size - 1, graph)) return 0;
+    // What loaded stores and loads back the same.
+    std::string stored = Store(graph);
+    ObjectGraph again;
+    LoadFromMemory(0, reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size(), again);
+    FUZZ_CHECK(graph.Describe() == again.Describe(),
+               "an object graph loaded, stored and loaded again differs:\n" + graph.Describe() +
+                   "\n" + again.Describe());
+    FUZZ_CHECK(Store(again) == stored, "an object graph stores differently after a round trip");
     return 0;
   }
+  Node node;
+  if (!Load(options, data + 1, size - 1, node)) return 0;
   // What loaded stores and loads back the same.
   std::string stored = Store(node);
   Node again;

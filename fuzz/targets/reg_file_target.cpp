@@ -1,5 +1,6 @@
 // The .reg reader on any bytes, in every encoding it takes; whatever it
-// accepts must come back the same after writing it and reading it again.
+// accepts must come back the same after writing it, as REGEDIT4 and as
+// version 5 (UTF-16LE), and reading it again.
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -90,6 +91,31 @@ class PieceSource final : public qreg::ByteSource {
   unsigned turn_ = 0;
 };
 
+// Written in `format` and read back, the file is what it was, less the
+// sections the format cannot carry (which the writer leaves out).
+void RoundTrip(const qreg::RegFile& file, qreg::RegFormat format, const std::string& name) {
+  qreg::RegFile kept;
+  for (const qreg::RegSection& section : file.sections) {
+    std::string text;
+    std::string why;
+    if (qreg::RegSectionText(section, format, text, why)) kept.sections.push_back(section);
+  }
+  const std::string written = qreg::WriteRegFile(file.sections, format);
+  // For the message: version 5's UTF-16 units shown by their low bytes.
+  std::string shown;
+  for (std::size_t i = format == qreg::RegFormat::kVersion5 ? 2 : 0; i < written.size();
+       i += format == qreg::RegFormat::kVersion5 ? 2 : 1)
+    shown += written[i];
+  qreg::RegFile again;
+  qreg::RegFileError error;
+  FUZZ_CHECK(qreg::ParseRegFile(written, again, error),
+             "the reader refuses what the " + name + " writer wrote (line " +
+                 std::to_string(error.line) + ": " + error.reason + "):\n" + shown);
+  FUZZ_CHECK(SameFile(kept, again),
+             "written as " + name + " and read back, the file changed:\nread:\n" + Describe(kept) +
+                 "read back:\n" + Describe(again) + "written:\n" + shown);
+}
+
 }  // namespace
 
 int FuzzRegFile(const std::uint8_t* data, std::size_t size) {
@@ -114,14 +140,8 @@ int FuzzRegFile(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(!error.reason.empty() && error.line >= 1, "a refusal without a line and reason");
     return 0;
   }
-  const std::string written = qreg::WriteRegFile(file.sections);
-  qreg::RegFile again;
-  FUZZ_CHECK(qreg::ParseRegFile(written, again, error),
-             "the reader refuses what the writer wrote (line " + std::to_string(error.line) + ": " +
-                 error.reason + "):\n" + written);
-  FUZZ_CHECK(SameFile(file, again), "written and read back, the file changed:\nread:\n" +
-                                        Describe(file) + "read back:\n" + Describe(again) +
-                                        "written:\n" + written);
+  RoundTrip(file, qreg::RegFormat::kRegedit4, "REGEDIT4");
+  RoundTrip(file, qreg::RegFormat::kVersion5, "version 5");
   return 0;
 }
 

@@ -148,9 +148,13 @@ enum class StoreAccess {
   kReadOnly,  // reads only; every write gives ERROR_ACCESS_DENIED
 };
 
-// Opens or creates the store at `location`: a file path, or ":memory:" for
-// a private in-memory store. A store file this user may read but not write
-// is opened for reading: its writes give ERROR_ACCESS_DENIED.
+// Whether `location` is a libpq connection URI (postgresql:// or postgres://).
+bool IsPostgresLocation(const std::string& location);
+
+// Opens or creates the store at `location`: a file path, ":memory:" for
+// a private in-memory store, or a libpq URI for a PostgreSQL database
+// (ERROR_NOT_SUPPORTED in a build without PostgreSQL). A store file this user may read but not
+// write is opened for reading: its writes give ERROR_ACCESS_DENIED.
 long OpenStore(const std::string& location, StoreAccess access, std::unique_ptr<Store>& store);
 
 }  // namespace regkey::registry

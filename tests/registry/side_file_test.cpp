@@ -37,6 +37,11 @@ void WriteLogNumbers(const std::string& side, std::int64_t appended, std::int64_
   Overwrite(side, 4096, numbers, sizeof numbers);
 }
 
+// When the header says the file was made (steady clock, ns), at 56.
+void WriteCreatedAt(const std::string& side, std::int64_t when) {
+  Overwrite(side, 56, &when, sizeof when);
+}
+
 // A store that exists, with its side file, and no process using it.
 void MakeStore(const std::string& store) {
   Machine machine(store);
@@ -119,6 +124,8 @@ TEST(SideFile, DamagedOrStaleFileIsRebuiltAndProcessesStillTellEachOther) {
       {"empty", [](const std::string& side) { ::truncate(side.c_str(), 0); }},
       {"another store's",
        [&](const std::string& side) { WriteFile(side, ReadFile(SideOf(other))); }},
+      {"made at the end of time", [](const std::string& side) { WriteCreatedAt(side, INT64_MAX); }},
+      {"made before time began", [](const std::string& side) { WriteCreatedAt(side, INT64_MIN); }},
   };
   int n = 0;
   for (const auto& c : cases) {

@@ -2,6 +2,8 @@
 // to the same files; folders and files another user could have placed or
 // could change are refused; with no home, no shared folder is ever used.
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
+#include <iterator>
 #include <string>
 
 #include "store_harness.h"
@@ -164,6 +168,69 @@ TEST(StoreFolder, FoldersOfAnotherUserOrGroupAreRefused) {
   ProbeResult result;
   ASSERT_TRUE(Probe(store, result));
   EXPECT_EQ(kFreshAgain, result.first);
+}
+
+// Runs `make` in a child process as nobody; whether it ran and returned true.
+bool AsNobody(const std::function<bool()>& make) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    const bool dropped =
+        ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+    ::_exit(dropped && make() ? 0 : 1);
+  }
+  int status = 0;
+  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// What another user may have left, beforehand, where a store is to go: in a
+// folder everyone may write (as /tmp), a folder of theirs that everyone may
+// write, with a store file and a side file leading to this user's own file.
+TEST(StoreFolder, OneAnotherUserMadeBeforehandIsRefusedAndLeftAsItWas) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  ASSERT_EQ(0, ::chmod(folder.path().c_str(), 0755));
+  const std::string shared = folder / "shared";
+  ASSERT_EQ(0, ::mkdir(shared.c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(shared.c_str(), 01777));
+  const std::string victim = folder / "victim";
+  WriteFile(victim, "the user's own file");
+  const struct {
+    const char* what;
+    mode_t folderMode;
+    bool files;
+  } cases[] = {
+      {"an empty folder everyone may write", 0777, false},
+      {"a folder everyone may write, with files", 0777, true},
+      {"a folder only they may write, with files", 0755, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string planted = shared + "/regkey" + std::to_string(++n);
+    const std::string store = planted + "/registry.db";
+    ASSERT_TRUE(AsNobody([&] {
+      if (::mkdir(planted.c_str(), 0700) != 0 || ::chmod(planted.c_str(), c.folderMode) != 0)
+        return false;
+      if (!c.files) return true;
+      const int fd = ::open(store.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+      return fd >= 0 && ::fchmod(fd, 0666) == 0 && ::close(fd) == 0 &&
+             ::symlink(victim.c_str(), (store + "-counter").c_str()) == 0;
+    }));
+    ProbeResult result;
+    ASSERT_TRUE(Probe(store, result));
+    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
+    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.again);
+    EXPECT_EQ("the user's own file", ReadFile(victim));
+    // Nothing of this user's was put there.
+    for (const auto& entry : fs::directory_iterator(planted)) {
+      struct stat info {};
+      ASSERT_EQ(0, ::lstat(entry.path().c_str(), &info));
+      EXPECT_EQ(kNobody, info.st_uid) << entry.path();
+    }
+    EXPECT_EQ(c.files ? 2 : 0, std::distance(fs::directory_iterator(planted), {}));
+  }
 }
 
 TEST(StoreFiles, JournalFilesThatAreNotThisUsersOwnAreRefused) {

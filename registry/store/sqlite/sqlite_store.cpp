@@ -137,14 +137,14 @@ long PrepareFile(const std::string& path, mode_t mode, bool& readOnly, bool& oth
   int fd = -1;
   int error = 0;
   if (!readOnly) {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     // A new file gets its mode whatever the umask.
     if (fd >= 0) ::fchmod(fd, mode);
-    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     error = fd < 0 ? errno : 0;
   }
   if (fd < 0 && (readOnly || error == EACCES || error == EPERM || error == EROFS)) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     // On a read-only file system SQLite finds out for itself (ERROR_CANTWRITE).
     if (fd >= 0 && error != EROFS) readOnly = true;
   }
@@ -214,6 +214,8 @@ long SqliteStore::Open(const std::string& location, StoreAccess access,
   std::string path = location;
   if (!opened->inMemory_) {
     if (const long error = PrepareStoreFile(location, mode, !opened->readOnly_, path)) return error;
+    // The files SQLite opens by the store's name.
+    if (const long error = CheckStoreFiles(path, {"-wal", "-shm", "-journal"})) return error;
     if (const long error = PrepareFile(path, mode, opened->readOnly_, othersRead)) return error;
   }
   const bool reading = opened->readOnly_ && !opened->inMemory_;

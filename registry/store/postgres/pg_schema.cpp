@@ -1,0 +1,115 @@
+#include "registry/store/postgres/pg_schema.h"
+
+namespace regkey::registry::pg {
+
+// Names and paths are bytes (bytea): stored exactly, ordered bytewise.
+// Roots have no parent. A key's parent may not go while it has children
+// (checked at the end of each statement, so a whole subtree goes in one);
+// values go with their key. Times are FILETIME counts.
+const char* const kCreateSchema = R"sql(
+BEGIN;
+SELECT pg_advisory_xact_lock(7381905261437029);
+CREATE TABLE IF NOT EXISTS regkey_meta(
+  name text PRIMARY KEY,
+  value bigint NOT NULL);
+CREATE SEQUENCE IF NOT EXISTS regkey_key_ids START 6;
+CREATE SEQUENCE IF NOT EXISTS regkey_value_order;
+CREATE TABLE IF NOT EXISTS regkey_keys(
+  id bigint PRIMARY KEY DEFAULT nextval('regkey_key_ids'),
+  parent bigint REFERENCES regkey_keys(id),
+  name bytea NOT NULL,
+  path bytea NOT NULL,
+  mtime bigint NOT NULL,
+  UNIQUE (parent, path));
+CREATE TABLE IF NOT EXISTS regkey_values(
+  key bigint NOT NULL REFERENCES regkey_keys(id) ON DELETE CASCADE,
+  fold bytea NOT NULL,
+  name bytea NOT NULL,
+  type bigint NOT NULL,
+  data bytea NOT NULL,
+  seq bigint NOT NULL DEFAULT nextval('regkey_value_order'),
+  mtime bigint NOT NULL,
+  PRIMARY KEY (key, fold));
+CREATE INDEX IF NOT EXISTS regkey_values_in_order ON regkey_values(key, seq);
+INSERT INTO regkey_keys(id, parent, name, path, mtime)
+  SELECT id, NULL, convert_to(name, 'UTF8'), convert_to(path, 'UTF8'),
+         (extract(epoch FROM now()) * 10000000)::bigint + 116444736000000000
+  FROM (VALUES (1, 'HKEY_CLASSES_ROOT', 'HKCR'), (2, 'HKEY_CURRENT_USER', 'HKCU'),
+               (3, 'HKEY_LOCAL_MACHINE', 'HKLM'), (4, 'HKEY_USERS', 'HKU'),
+               (5, 'HKEY_CURRENT_CONFIG', 'HKCC')) AS roots(id, name, path)
+  ON CONFLICT DO NOTHING;
+INSERT INTO regkey_meta(name, value) VALUES ('schema', 1), ('changes', 0) ON CONFLICT DO NOTHING;
+COMMIT;
+)sql";
+
+const char* const kSchemaVersionQuery = "SELECT value FROM regkey_meta WHERE name = 'schema'";
+
+const char* const kListen = "LISTEN regkey_changes";
+
+// The counter is taken last in every write, after the rows it changes, so
+// that writers never wait for each other in opposite orders.
+const Statement kStatements[kStatementCount] = {
+    {"regkey_counter", "SELECT value FROM regkey_meta WHERE name = 'changes'"},
+    {"regkey_read_key",
+     "SELECT id, COALESCE(parent, 0), name, path, mtime FROM regkey_keys WHERE id = $1::bigint"},
+    {"regkey_find_key",
+     "SELECT id, COALESCE(parent, 0), name, path, mtime FROM regkey_keys "
+     "WHERE parent = $1::bigint AND path = $2::bytea"},
+    // Children's paths share the parent's prefix: ordering by path orders
+    // by folded name.
+    {"regkey_read_children",
+     "SELECT id, name, path, mtime FROM regkey_keys WHERE parent = $1::bigint ORDER BY path"},
+    {"regkey_read_values",
+     "SELECT name, fold, type, data, mtime FROM regkey_values WHERE key = $1::bigint ORDER BY seq"},
+    {"regkey_value_times",
+     "SELECT k.path, MAX(v.mtime) FROM regkey_keys k JOIN regkey_values v ON v.key = k.id "
+     "WHERE k.parent = $1::bigint GROUP BY k.id"},
+    {"regkey_lock_key",
+     "SELECT COALESCE(parent, 0) FROM regkey_keys WHERE id = $1::bigint FOR UPDATE"},
+    {"regkey_insert_key",
+     "INSERT INTO regkey_keys(parent, name, path, mtime) "
+     "VALUES ($1::bigint, $2::bytea, $3::bytea, $4::bigint) "
+     "ON CONFLICT (parent, path) DO NOTHING RETURNING id"},
+    {"regkey_touch_key", "UPDATE regkey_keys SET mtime = $2::bigint WHERE id = $1::bigint"},
+    // A whole set in one statement, committed on its own.
+    {"regkey_set_value",
+     "WITH v AS (INSERT INTO regkey_values(key, fold, name, type, data, mtime) "
+     "VALUES ($1::bigint, $2::bytea, $3::bytea, $4::bigint, $5::bytea, $6::bigint) "
+     "ON CONFLICT (key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
+     "mtime = excluded.mtime RETURNING 1), "
+     "c AS (UPDATE regkey_meta SET value = value + 1 "
+     "WHERE name = 'changes' AND EXISTS (SELECT 1 FROM v) RETURNING value) "
+     "SELECT c.value FROM c, LATERAL pg_notify('regkey_changes', c.value::text || $7::text) n"},
+    {"regkey_delete_value",
+     "DELETE FROM regkey_values WHERE key = $1::bigint AND fold = $2::bytea"},
+    {"regkey_delete_key_values", "DELETE FROM regkey_values WHERE key = $1::bigint"},
+    {"regkey_delete_key", "DELETE FROM regkey_keys WHERE id = $1::bigint"},
+    {"regkey_delete_below",
+     "WITH RECURSIVE below(id) AS (SELECT id FROM regkey_keys WHERE parent = $1::bigint "
+     "UNION ALL SELECT k.id FROM regkey_keys k JOIN below b ON k.parent = b.id) "
+     "DELETE FROM regkey_keys WHERE id IN (SELECT id FROM below)"},
+    {"regkey_publish",
+     "WITH c AS (UPDATE regkey_meta SET value = value + $1::bigint WHERE name = 'changes' "
+     "RETURNING value) "
+     "SELECT c.value FROM c, "
+     "LATERAL pg_notify('regkey_changes', (c.value - $1::bigint + 1)::text || $2::text) n"},
+    // A batch holds the counter from its start: other writers wait for it.
+    {"regkey_lock_counter", "SELECT value FROM regkey_meta WHERE name = 'changes' FOR UPDATE"},
+    // A key without subkeys deleted, its parent touched, and its two
+    // changes announced, in one statement committed on its own; no row when
+    // it is missing, a root or has subkeys (a subkey committed while this
+    // waited for the key fails the parent's foreign key instead).
+    {"regkey_delete_leaf",
+     "WITH k AS (SELECT id FROM regkey_keys WHERE id = $1::bigint AND parent IS NOT NULL "
+     "FOR UPDATE), "
+     "d AS (DELETE FROM regkey_keys WHERE id IN (SELECT id FROM k) "
+     "AND NOT EXISTS (SELECT 1 FROM regkey_keys c WHERE c.parent = $1::bigint) RETURNING parent), "
+     "t AS (UPDATE regkey_keys SET mtime = $2::bigint WHERE id IN (SELECT parent FROM d) "
+     "RETURNING 1), "
+     "c AS (UPDATE regkey_meta SET value = value + 2 "
+     "WHERE name = 'changes' AND EXISTS (SELECT 1 FROM t) RETURNING value) "
+     "SELECT c.value FROM c, "
+     "LATERAL pg_notify('regkey_changes', (c.value - 1)::text || $3::text) n"},
+};
+
+}  // namespace regkey::registry::pg

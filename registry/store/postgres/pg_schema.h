@@ -1,0 +1,43 @@
+// The PostgreSQL store's tables and statements.
+#pragma once
+
+#include "registry/store/postgres/pg_link.h"
+
+#include <cstdint>
+
+namespace regkey::registry::pg {
+
+// The schema version this code reads and writes (row 'schema' of regkey_meta).
+inline constexpr std::int64_t kSchemaVersion = 1;
+
+// Creates what is missing, under a lock that keeps concurrent creators apart.
+extern const char* const kCreateSchema;
+// The schema version, in text.
+extern const char* const kSchemaVersionQuery;
+// The channel every commit announces its changes on.
+extern const char* const kListen;
+
+enum StatementId {
+  kCounter,
+  kReadKey,
+  kFindKey,
+  kReadChildren,
+  kReadValues,
+  kValueTimes,
+  kLockKey,
+  kInsertKey,
+  kTouchKey,
+  kSetValue,
+  kDeleteValue,
+  kDeleteKeyValues,
+  kDeleteKey,
+  kDeleteBelow,
+  kPublish,
+  kLockCounter,
+  kDeleteLeaf,
+  kStatementCount
+};
+
+extern const Statement kStatements[kStatementCount];
+
+}  // namespace regkey::registry::pg

@@ -1,0 +1,15 @@
+# The fixture's cleanup: stops the run's server, and any server a test started
+# below PRIVATE and could not stop itself (killed at its time-out, say).
+file(GLOB privates LIST_DIRECTORIES true ${PRIVATE}/*)
+set(status 0)
+foreach(dir ${CLUSTER} ${privates})
+  if(IS_DIRECTORY ${dir})
+    execute_process(COMMAND ${SCRIPT} stop ${dir} RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      set(status 1)
+    endif()
+  endif()
+endforeach()
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "a PostgreSQL server did not stop")
+endif()

@@ -1,0 +1,351 @@
+// The PostgreSQL store on the run's server, through the Win32 functions:
+// several "hosts" (connections) on one database.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <cstdlib>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pg_hosts.h"
+#include "registry/store/postgres/pg_link.h"
+#include "registry/transaction.h"
+#include "support/pg_cluster.h"
+
+namespace {
+
+using namespace regkey::test;
+using regkey::registry::pg::RoundTripsSoFar;
+
+std::vector<std::string> SubkeyNames(HKEY key) {
+  std::vector<std::string> names;
+  char name[512];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
+TEST(PgStore, HostileNamesAndDataAreStoredExactlyAndReadOnAnotherHost) {
+  const std::string uri = TestPgUri();
+  HKEY a = nullptr, b = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-hostile-a", a));
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-hostile-b", b));
+  const std::vector<std::string> names = {
+      "it's",        "\"quoted\"",   "100%_x",
+      "%s%n%d",      "semi;colon",   "'; DROP TABLE regkey_keys; --",
+      "caf\xC3\xA9", "\xFF\xFE raw", "tab\tand space"};
+  RemoveTree(a, "Software\\pgstore\\hostile");
+  HKEY top = CreateKey(a, "Software\\pgstore\\hostile");
+  for (const std::string& name : names) {
+    HKEY key = CreateKey(top, name);
+    // Value names may hold backslashes; data may hold anything.
+    const std::string data = name + std::string("\0\x01\xFF'\\", 5);
+    EXPECT_EQ(ERROR_SUCCESS, SetString(key, name + "\\value", data));
+    RegCloseKey(key);
+  }
+  RegCloseKey(top);
+
+  HKEY seen = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(b, "SOFTWARE\\PGSTORE\\HOSTILE", 0, KEY_READ, &seen));
+  std::vector<std::string> listed = SubkeyNames(seen);
+  std::sort(listed.begin(), listed.end());
+  std::vector<std::string> expected = names;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, listed);
+  for (const std::string& name : names) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(seen, name.c_str(), 0, KEY_READ, &key)) << name;
+    LONG error = 0;
+    EXPECT_EQ(name + std::string("\0\x01\xFF'\\", 5), QueryString(key, name + "\\value", &error));
+    EXPECT_EQ(ERROR_SUCCESS, error) << name;
+    RegCloseKey(key);
+  }
+  // Names compare without regard to ASCII case.
+  HKEY upper = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(seen, "IT'S", 0, KEY_READ, &upper));
+  RegCloseKey(upper);
+  RegCloseKey(seen);
+  std::string rows;
+  ASSERT_TRUE(Psql(uri, "SELECT count(*) > 5 FROM regkey_keys", &rows)) << rows;
+  EXPECT_EQ("t", rows);
+  RegCloseKey(a);
+  RegCloseKey(b);
+}
+
+TEST(PgStore, ASubkeyCreatedByManyHostsAtOnceIsCreatedOnce) {
+  const std::string uri = TestPgUri();
+  constexpr int kHosts = 4;
+  constexpr int kRounds = 25;
+  HKEY roots[kHosts] = {};
+  for (int i = 0; i < kHosts; ++i)
+    ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-race-" + std::to_string(i), roots[i]));
+  RemoveTree(roots[0], "Software\\pgstore\\race");
+  std::atomic<int> created[kRounds] = {};
+  std::atomic<int> failed{0};
+  std::barrier start(kHosts);
+  std::vector<std::thread> hosts;
+  for (int i = 0; i < kHosts; ++i) {
+    hosts.emplace_back([&, i] {
+      for (int round = 0; round < kRounds; ++round) {
+        start.arrive_and_wait();
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        const std::string path = "Software\\pgstore\\race\\r" + std::to_string(round) + "\\leaf";
+        if (RegCreateKeyExA(roots[i], path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition) != ERROR_SUCCESS) {
+          ++failed;
+          continue;
+        }
+        if (disposition == REG_CREATED_NEW_KEY)
+          ++created[round];
+        else if (disposition != REG_OPENED_EXISTING_KEY)
+          ++failed;
+        RegCloseKey(key);
+      }
+    });
+  }
+  for (std::thread& host : hosts) host.join();
+  EXPECT_EQ(0, failed.load());
+  for (int round = 0; round < kRounds; ++round) EXPECT_EQ(1, created[round].load()) << round;
+  HKEY parent = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(roots[0], "Software\\pgstore\\race\\r0", 0, KEY_READ, &parent));
+  EXPECT_EQ(std::vector<std::string>{"leaf"}, SubkeyNames(parent));
+  RegCloseKey(parent);
+  for (HKEY root : roots) RegCloseKey(root);
+}
+
+TEST(PgStore, WritersOnManyHostsLoseNothing) {
+  const std::string uri = TestPgUri();
+  constexpr int kHosts = 4;
+  constexpr int kWrites = 250;
+  constexpr int kKeys = 3;
+  std::atomic<int> failed{0};
+  HKEY reader = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-writer-reader", reader));
+  RemoveTree(reader, "Software\\pgstore\\writers");
+  std::vector<std::thread> hosts;
+  for (int i = 0; i < kHosts; ++i) {
+    hosts.emplace_back([&, i] {
+      HKEY root = nullptr;
+      if (ConnectHost(uri, "pg-writer-" + std::to_string(i), root) != ERROR_SUCCESS) {
+        ++failed;
+        return;
+      }
+      for (int j = 0; j < kWrites; ++j) {
+        HKEY key = nullptr;
+        const std::string path = "Software\\pgstore\\writers\\k" + std::to_string(j % kKeys);
+        if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS ||
+            SetString(key, "h" + std::to_string(i) + "-" + std::to_string(j), "x") != ERROR_SUCCESS)
+          ++failed;
+        RegCloseKey(key);
+      }
+      RegCloseKey(root);
+    });
+  }
+  for (std::thread& host : hosts) host.join();
+  EXPECT_EQ(0, failed.load());
+  int total = 0;
+  for (int k = 0; k < kKeys; ++k) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(reader, ("Software\\pgstore\\writers\\k" + std::to_string(k)).c_str(),
+                            0, KEY_READ, &key));
+    DWORD values = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                               nullptr, nullptr, nullptr, nullptr));
+    total += static_cast<int>(values);
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(kHosts * kWrites, total);
+  RegCloseKey(reader);
+}
+
+TEST(PgStore, AChangeOnOneHostWakesAMatchingWaitOnAnother) {
+  const std::string uri = TestPgUri();
+  HKEY a = nullptr, b = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-notify-a", a));
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-notify-b", b));
+  RemoveTree(a, "Software\\pgstore\\notify");
+  HKEY watched = CreateKey(a, "Software\\pgstore\\notify\\watched");
+  HKEY sibling = CreateKey(b, "Software\\pgstore\\notify\\sibling");
+  HKEY theirs = CreateKey(b, "Software\\pgstore\\notify\\watched");
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+  // Values only, this key only: a sibling's value and a new subkey do not count.
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  EXPECT_EQ(ERROR_SUCCESS, SetString(sibling, "v", "1"));
+  RegCloseKey(CreateKey(theirs, "child"));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 300));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ERROR_SUCCESS, SetString(theirs, "v", "2"));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  EXPECT_LT(MillisecondsSince(start), 200) << "a wake across hosts took too long";
+  ResetEvent(event);
+
+  // A whole subtree: a value set two levels down wakes it.
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(
+                watched, TRUE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME, event, TRUE));
+  HKEY deep = CreateKey(theirs, "child\\grandchild");
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  ResetEvent(event);
+
+  // A path far longer than one announcement holds still wakes a request on it.
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(watched, TRUE, REG_NOTIFY_CHANGE_NAME, event, TRUE));
+  std::string longPath = "child\\grandchild";
+  for (int level = 0; level < 14; ++level) longPath += "\\" + std::string(250, '\xE9');
+  RegCloseKey(CreateKey(theirs, longPath));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+
+  CloseHandle(event);
+  for (HKEY key : {deep, theirs, sibling, watched, a, b}) RegCloseKey(key);
+}
+
+TEST(PgStore, ARoleWithoutWriteRightsReadsAndIsRefusedEveryWrite) {
+  const std::string uri = TestPgUri();
+  HKEY owner = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-owner", owner));
+  HKEY key = CreateKey(owner, "Software\\pgstore\\readonly\\sub");
+  ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", "kept"));
+  RegCloseKey(key);
+  std::string output;
+  ASSERT_TRUE(Psql(uri,
+                   "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
+                   "'pgstore_reader') THEN CREATE ROLE pgstore_reader LOGIN; END IF; END $$; "
+                   "GRANT SELECT ON ALL TABLES IN SCHEMA public TO pgstore_reader",
+                   &output))
+      << output;
+  std::string readerUri = uri;
+  const std::size_t user = readerUri.find("user=regkey");
+  ASSERT_NE(std::string::npos, user);
+  readerUri.replace(user, 11, "user=pgstore_reader");
+
+  HKEY reader = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(readerUri, "pg-reader", reader));
+  HKEY readonly = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(reader, "Software\\pgstore\\readonly", 0, KEY_ALL_ACCESS, &readonly));
+  HKEY sub = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(readonly, "sub", 0, KEY_ALL_ACCESS, &sub));
+  EXPECT_EQ("kept", QueryString(sub, "v"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(sub, "v", "changed"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(sub, "new", "x"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(sub, "v"));
+  HKEY created = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(readonly, "new", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &created, nullptr));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(readonly, "sub"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeA(readonly, "sub"));
+  EXPECT_EQ("kept", QueryString(sub, "v"));
+  // Its requests still wake on others' changes.
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(sub, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  HKEY writer = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(owner, "Software\\pgstore\\readonly\\sub", 0, KEY_ALL_ACCESS, &writer));
+  EXPECT_EQ(ERROR_SUCCESS, SetString(writer, "v", "new"));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  EXPECT_EQ("new", QueryString(sub, "v"));
+  CloseHandle(event);
+  for (HKEY handle : {writer, sub, readonly, reader, owner}) RegCloseKey(handle);
+}
+
+// A call checks the server's change counter once (nothing read before may
+// serve it otherwise); what it reads then comes from the check's cache.
+TEST(PgStore, QueriesSetsAndListingsTakeFewRoundTrips) {
+  const std::string uri = TestPgUri();
+  HKEY root = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-trips", root));
+  HKEY key = CreateKey(root, "Software\\pgstore\\trips");
+  ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", "0"));
+  constexpr int kChildren = 100;
+  for (int i = 0; i < kChildren; ++i) RegCloseKey(CreateKey(key, "c" + std::to_string(i)));
+  QueryString(key, "v");
+
+  std::uint64_t before = RoundTripsSoFar();
+  EXPECT_EQ("0", QueryString(key, "v"));
+  const std::uint64_t query = RoundTripsSoFar() - before;
+  EXPECT_LE(query, 1u) << "a query";
+
+  before = RoundTripsSoFar();
+  for (int i = 1; i <= 10; ++i) ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", std::to_string(i)));
+  // The check and the one statement that writes and commits.
+  const std::uint64_t sets = RoundTripsSoFar() - before;
+  EXPECT_LE(sets, 20u) << "ten sets";
+
+  before = RoundTripsSoFar();
+  EXPECT_EQ(static_cast<std::size_t>(kChildren), SubkeyNames(key).size());
+  // One check per call, and the children read once.
+  const std::uint64_t listing = RoundTripsSoFar() - before;
+  EXPECT_LE(listing, static_cast<std::uint64_t>(kChildren) + 4) << "a listing";
+  std::printf("round trips: query %llu, set %.1f, listing of %d subkeys %llu\n",
+              static_cast<unsigned long long>(query), static_cast<double>(sets) / 10, kChildren,
+              static_cast<unsigned long long>(listing));
+
+  // Another host's write is seen at once all the same.
+  HKEY other = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-trips-other", other));
+  HKEY theirs = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(other, "Software\\pgstore\\trips", 0, KEY_ALL_ACCESS, &theirs));
+  ASSERT_EQ(ERROR_SUCCESS, SetString(theirs, "v", "theirs"));
+  EXPECT_EQ("theirs", QueryString(key, "v"));
+  for (HKEY handle : {theirs, other, key, root}) RegCloseKey(handle);
+}
+
+// Many changes in one commit (qreg import's), on a machine whose store is
+// the server's: all of them or none, and others see them at the commit.
+TEST(PgStore, ChangesRunInOneTransactionCommitWholeOrNotAtAll) {
+  const std::string uri = TestPgUri();
+  // This machine's roots, from here on (no test here used them before).
+  ::setenv("REGKEY_STORE", WithParameter(uri, "application_name=pg-local").c_str(), 1);
+  HKEY other = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-batch-other", other));
+  RemoveTree(other, "Software\\pgstore\\batch");
+  HKEY watched = CreateKey(other, "Software\\pgstore\\batch");
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(watched, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  const auto write = [](const std::string& name) -> long {
+    HKEY key = nullptr;
+    long error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\pgstore\\batch\\" + name).c_str(),
+                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    for (int i = 0; !error && i < 20; ++i) error = SetString(key, "v" + std::to_string(i), name);
+    RegCloseKey(key);
+    return error;
+  };
+  EXPECT_EQ(ERROR_CANCELLED, regkey::registry::RunInOneTransaction({HKEY_LOCAL_MACHINE}, [&] {
+              const long error = write("dropped");
+              return error ? error : ERROR_CANCELLED;
+            }));
+  HKEY gone = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(watched, "dropped", 0, KEY_READ, &gone));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 200));
+  EXPECT_EQ(ERROR_SUCCESS, regkey::registry::RunInOneTransaction({HKEY_LOCAL_MACHINE},
+                                                                 [&] { return write("kept"); }));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  HKEY kept = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(watched, "kept", 0, KEY_READ, &kept));
+  EXPECT_EQ("kept", QueryString(kept, "v19"));
+  CloseHandle(event);
+  for (HKEY handle : {kept, watched, other}) RegCloseKey(handle);
+}
+
+}  // namespace
