@@ -1,5 +1,6 @@
 // The Win32 registry functions, served by the embedded registry: argument
 // checks, handle resolution and access checks, then the machine's hive.
+#include "platform/root_keys.h"
 #include "registry/handles.h"
 #include "registry/hive.h"
 #include "registry/machines.h"
@@ -14,25 +15,20 @@
 namespace regkey::registry {
 namespace {
 
-// Predefined handles that name a tree, with their root key ids.
-struct PredefinedRoot {
-  HKEY handle;
-  KeyId id;
-};
-const PredefinedRoot kPredefined[] = {{HKEY_CLASSES_ROOT, 1},
-                                      {HKEY_CURRENT_USER, 2},
-                                      {HKEY_LOCAL_MACHINE, 3},
-                                      {HKEY_USERS, 4},
-                                      {HKEY_CURRENT_CONFIG, 5}};
-
+// The root key id of a predefined handle that names a tree; 0 otherwise.
 KeyId PredefinedId(HKEY handle) {
-  for (const PredefinedRoot& root : kPredefined)
-    if (root.handle == handle) return root.id;
-  return 0;
+  const platform::RootKey* root = platform::FindRoot(handle);
+  return root != nullptr ? root->tree : 0;
 }
 
-bool IsPredefined(HKEY handle) {
-  return PredefinedId(handle) != 0 || handle == HKEY_PERFORMANCE_DATA || handle == HKEY_DYN_DATA;
+bool IsPredefined(HKEY handle) { return platform::FindRoot(handle) != nullptr; }
+
+// Puts a new handle on `key` in *phkResult.
+long HandOut(OpenKey key, PHKEY phkResult) {
+  HKEY handle = AddHandle(std::move(key));
+  if (handle == nullptr) return ERROR_OUTOFMEMORY;
+  *phkResult = handle;
+  return ERROR_SUCCESS;
 }
 
 // The key behind a handle, a predefined one included.
@@ -88,10 +84,7 @@ LONG WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult
     const long error = machine.empty() ? LocalHive(root, key.hive)
                                        : MachineHive(std::string(machine), root, key.hive);
     if (error) return error;
-    HKEY handle = AddHandle(std::move(key));
-    if (handle == nullptr) return ERROR_OUTOFMEMORY;
-    *phkResult = handle;
-    return ERROR_SUCCESS;
+    return HandOut(std::move(key), phkResult);
   });
 }
 
@@ -101,16 +94,11 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     *phkResult = nullptr;
     OpenKey base;
     if (const long error = Resolve(hKey, base)) return error;
-    OpenKey opened;
+    KeyId opened = 0;
     std::string path;
-    if (const long error = base.hive->OpenKey(base.key, NameOrEmpty(lpSubKey), opened.key, path))
+    if (const long error = base.hive->OpenKey(base.key, NameOrEmpty(lpSubKey), opened, path))
       return error;
-    opened.hive = std::move(base.hive);
-    opened.access = MapAccess(samDesired);
-    HKEY handle = AddHandle(std::move(opened));
-    if (handle == nullptr) return ERROR_OUTOFMEMORY;
-    *phkResult = handle;
-    return ERROR_SUCCESS;
+    return HandOut({std::move(base.hive), opened, MapAccess(samDesired)}, phkResult);
   });
 }
 
@@ -121,18 +109,16 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     *phkResult = nullptr;
     OpenKey base;
     if (const long error = Resolve(hKey, base)) return error;
-    OpenKey opened;
+    KeyId opened = 0;
     std::string path;
     bool created = false;
     const bool mayCreate = (base.access & KEY_CREATE_SUB_KEY) != 0;
-    if (const long error = base.hive->CreateKey(base.key, NameOrEmpty(lpSubKey), mayCreate,
-                                                opened.key, path, created))
+    if (const long error =
+            base.hive->CreateKey(base.key, NameOrEmpty(lpSubKey), mayCreate, opened, path, created))
       return error;
-    opened.hive = std::move(base.hive);
-    opened.access = MapAccess(samDesired);
-    HKEY handle = AddHandle(std::move(opened));
-    if (handle == nullptr) return ERROR_OUTOFMEMORY;
-    *phkResult = handle;
+    if (const long error =
+            HandOut({std::move(base.hive), opened, MapAccess(samDesired)}, phkResult))
+      return error;
     if (lpdwDisposition != nullptr)
       *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
@@ -203,10 +189,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = info.maxValueNameLength;
     if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = info.maxValueSize;
     if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
-    if (lpftLastWriteTime != nullptr) {
-      lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(info.lastWrite);
-      lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(info.lastWrite >> 32);
-    }
+    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = ToFileTime(info.lastWrite);
     return ERROR_SUCCESS;
   });
 }
@@ -244,10 +227,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     *lpcchName = length;
     if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = '\0';
     if (lpcchClass != nullptr) *lpcchClass = 0;
-    if (lpftLastWriteTime != nullptr) {
-      lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(lastWrite);
-      lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(lastWrite >> 32);
-    }
+    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = ToFileTime(lastWrite);
     return ERROR_SUCCESS;
   });
 }

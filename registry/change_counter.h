@@ -3,7 +3,7 @@
 // process can tell with one load whether its cache is still current. A
 // writer makes it odd before committing and even again afterwards; an odd
 // value (a writer in progress, or one that died mid-commit) means "do not
-// cache".
+// cache". registry/DESIGN.md states its invariants and its steps in a write.
 //
 // The side file is checked again at most every 10 ms by the calls that read
 // the counter and by notification watchers, and after every commit by the

@@ -13,6 +13,7 @@
 // from it is trusted: numbers out of range, numbers that went back, and an
 // area that is not (or no longer) a log tell a reader that changes may have
 // been missed, and a writer renumbers impossible numbers from 0.
+// registry/DESIGN.md states the log's invariants and its steps in a write.
 #pragma once
 
 #include "registry/store/change_feed.h"

@@ -1,46 +1,16 @@
 #include "registry/handles.h"
 
-#include <mutex>
-#include <unordered_map>
+#include "platform/handle_table.h"
+
+#include <new>
 
 namespace regkey::registry {
 namespace {
 
-class HandleTable {
- public:
-  HKEY Add(OpenKey key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const std::uintptr_t value = next_;
-    keys_.emplace(value, std::move(key));
-    next_ += 4;
-    return reinterpret_cast<HKEY>(value);
-  }
-  bool Find(HKEY handle, OpenKey& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = keys_.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == keys_.end()) return false;
-    key = it->second;
-    return true;
-  }
-  bool Remove(HKEY handle) {
-    OpenKey last;  // released outside the lock
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = keys_.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == keys_.end()) return false;
-    last = std::move(it->second);
-    keys_.erase(it);
-    return true;
-  }
+using KeyTable = platform::HandleTable<OpenKey>;
 
- private:
-  std::mutex mutex_;
-  // Apart from the event handles' range and below the predefined roots.
-  std::uintptr_t next_ = 0x40000000;
-  std::unordered_map<std::uintptr_t, OpenKey> keys_;
-};
-
-HandleTable& Table() {
-  static HandleTable* table = new HandleTable;  // outlives static destructors
+KeyTable& Table() {
+  static KeyTable* table = new KeyTable;  // outlives static destructors
   return *table;
 }
 
@@ -48,15 +18,17 @@ HandleTable& Table() {
 
 HKEY AddHandle(OpenKey key) {
   try {
-    return Table().Add(std::move(key));
+    return reinterpret_cast<HKEY>(Table().Add(std::move(key)));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
-bool FindHandle(HKEY handle, OpenKey& key) { return Table().Find(handle, key); }
+bool FindHandle(HKEY handle, OpenKey& key) {
+  return Table().Find(reinterpret_cast<std::uintptr_t>(handle), key);
+}
 
-bool RemoveHandle(HKEY handle) { return Table().Remove(handle); }
+bool RemoveHandle(HKEY handle) { return Table().Remove(reinterpret_cast<std::uintptr_t>(handle)); }
 
 REGSAM MapAccess(REGSAM access) {
   REGSAM mapped =

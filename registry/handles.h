@@ -1,6 +1,6 @@
 // Open key handles: each names a key of one machine's registry and carries
-// the access it was opened with. Handle values are never reused, so a closed
-// or forged handle is recognised.
+// the access it was opened with. Values come from platform/handle_table.h:
+// never reused, never an event's or a predefined root's.
 #pragma once
 
 #include "registry/hive.h"
@@ -18,7 +18,7 @@ struct OpenKey {
   REGSAM access = 0;
 };
 
-// Adds a handle; null when out of memory.
+// Adds a handle; null when out of memory or out of handle values.
 HKEY AddHandle(OpenKey key);
 // The key behind a handle; false when the handle is not open.
 bool FindHandle(HKEY handle, OpenKey& key);

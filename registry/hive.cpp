@@ -31,6 +31,8 @@ long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr
   return ERROR_SUCCESS;
 }
 
+// notifications_ is given the store's feed: store_ must be declared before it
+// (members are initialised, and destroyed in reverse, in declaration order).
 Hive::Hive(std::unique_ptr<Store> store)
     : store_(std::move(store)),
       notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr) {}
@@ -108,12 +110,8 @@ void Hive::TouchLocked(CachedKey& key, std::int64_t now) {
   key.row.mtime = now;
   auto parent = keys_.find(key.row.parent);
   if (parent == keys_.end() || !parent->second.children) return;
-  std::vector<ChildRow>& children = *parent->second.children;
-  const std::string fold = key.row.path.substr(key.row.path.rfind('\\') + 1);
-  auto it =
-      std::lower_bound(children.begin(), children.end(), fold,
-                       [](const ChildRow& row, const std::string& f) { return row.fold < f; });
-  if (it != children.end() && it->fold == fold) it->mtime = now;
+  if (ChildRow* row = FindChildRow(*parent->second.children, LastLevel(key.row.path)))
+    row->mtime = now;
 }
 
 bool Hive::CurrentLocked(const Written& written) const {

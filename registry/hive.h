@@ -116,6 +116,8 @@ class Hive {
   std::mutex mutex_;
   std::condition_variable batchEnded_;
   std::thread::id batchOwner_;  // the thread whose batch is in progress
+  // In this order: notifications_ is built from, and its watcher stopped
+  // before, store_'s change feed.
   std::unique_ptr<Store> store_;
   Notifications notifications_;
   std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)
@@ -125,5 +127,9 @@ class Hive {
 
 // Now as a FILETIME count (100 ns since 1601).
 std::int64_t FileTimeNow();
+// A FILETIME count split into its two halves.
+inline FILETIME ToFileTime(std::int64_t count) {
+  return {static_cast<DWORD>(count), static_cast<DWORD>(static_cast<std::uint64_t>(count) >> 32)};
+}
 
 }  // namespace regkey::registry

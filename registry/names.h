@@ -22,9 +22,20 @@ inline std::string Fold(std::string_view name) {
   return folded;
 }
 
-// Splits a key path into its levels. A trailing backslash is allowed; an
-// empty level (leading or doubled backslash) or an over-long level is not.
-// Returns 0 or the Win32 error code for the path.
+// The last level of a stored path (after its last backslash), and the path
+// of its parent (before it; empty for a root).
+inline std::string_view LastLevel(std::string_view path) {
+  const std::size_t end = path.rfind('\\');
+  return end == std::string_view::npos ? path : path.substr(end + 1);
+}
+inline std::string_view ParentPath(std::string_view path) {
+  const std::size_t end = path.rfind('\\');
+  return end == std::string_view::npos ? std::string_view() : path.substr(0, end);
+}
+
+// Splits a key path into its levels. Doubled and trailing backslashes
+// separate no further level. Returns 0, ERROR_BAD_PATHNAME for a path that
+// begins with a backslash, or ERROR_INVALID_PARAMETER for an over-long level.
 long SplitPath(std::string_view path, std::vector<std::string_view>& levels);
 
 // 0, or ERROR_FILENAME_EXCED_RANGE when `levels` more levels below the key at

@@ -10,6 +10,12 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
+// A change's kind is matched against the caller's notify filter bit for bit.
+static_assert(kChangeName == REG_NOTIFY_CHANGE_NAME);
+static_assert(kChangeLastSet == REG_NOTIFY_CHANGE_LAST_SET);
+static_assert((kChangeDeleted & REG_LEGAL_CHANGE_FILTER) == 0);
+static_assert((kChangeTreeDeleted & REG_LEGAL_CHANGE_FILTER) == 0);
+
 bool StartsWith(const std::string& text, const std::string& start) {
   return text.size() >= start.size() && text.compare(0, start.size(), start) == 0;
 }

@@ -1,19 +1,21 @@
 // Naming, opening and closing a key, and reaching the root it starts from.
 #include "regkey/qorCRegKey.h"
 
+#include "platform/root_keys.h"
 #include "regkey/service/RegistryService.h"
 
 IMPLEMENT_DYNAMIC(qorCRegKey, CObject)
 
+// Names from the root-key table, in its order; the handles spelled as
+// constants so that the table is set before any program code runs (a test
+// checks them against the table's values).
+using regkey::platform::kRootKeys;
+static_assert(regkey::platform::kRootKeyCount == 7);
 const qorCRegKey::RootKeyName qorCRegKey::rootKeyNames[8] = {
-    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKEY_USERS", HKEY_USERS},
-    {"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
-    {"HKEY_DYN_DATA", HKEY_DYN_DATA},
-    {nullptr, nullptr},
+    {kRootKeys[0].name, HKEY_CLASSES_ROOT}, {kRootKeys[1].name, HKEY_CURRENT_CONFIG},
+    {kRootKeys[2].name, HKEY_CURRENT_USER}, {kRootKeys[3].name, HKEY_LOCAL_MACHINE},
+    {kRootKeys[4].name, HKEY_USERS},        {kRootKeys[5].name, HKEY_PERFORMANCE_DATA},
+    {kRootKeys[6].name, HKEY_DYN_DATA},     {nullptr, nullptr},
 };
 
 qorCRegKey::qorCRegKey(WORD nFlags)

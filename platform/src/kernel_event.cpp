@@ -1,5 +1,7 @@
 #include "platform/kernel_event.h"
 
+#include "platform/handle_table.h"
+
 #include <chrono>
 #include <unordered_map>
 
@@ -59,38 +61,10 @@ bool KernelEvent::IsSignalled() const {
 
 namespace {
 
-// Handle values are never reused, so a closed or forged handle is recognised.
-class HandleTable {
- public:
-  HANDLE Add(std::shared_ptr<KernelEvent> event) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    next_ += 4;
-    events_.emplace(next_, std::move(event));
-    return reinterpret_cast<HANDLE>(next_);
-  }
-  std::shared_ptr<KernelEvent> Find(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = events_.find(reinterpret_cast<std::uintptr_t>(handle));
-    return it == events_.end() ? nullptr : it->second;
-  }
-  bool Remove(HANDLE handle) {
-    std::shared_ptr<KernelEvent> last;  // freed outside the lock
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = events_.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == events_.end()) return false;
-    last = std::move(it->second);
-    events_.erase(it);
-    return true;
-  }
+using EventTable = HandleTable<std::shared_ptr<KernelEvent>>;
 
- private:
-  std::mutex mutex_;
-  std::uintptr_t next_ = 0x10000;
-  std::unordered_map<std::uintptr_t, std::shared_ptr<KernelEvent>> events_;
-};
-
-HandleTable& Handles() {
-  static HandleTable* table = new HandleTable;  // outlives static destructors
+EventTable& Handles() {
+  static EventTable* table = new EventTable;  // outlives static destructors
   return *table;
 }
 
@@ -98,7 +72,11 @@ thread_local DWORD lastError = 0;
 
 }  // namespace
 
-std::shared_ptr<KernelEvent> ReferenceEvent(HANDLE handle) { return Handles().Find(handle); }
+std::shared_ptr<KernelEvent> ReferenceEvent(HANDLE handle) {
+  std::shared_ptr<KernelEvent> event;
+  Handles().Find(reinterpret_cast<std::uintptr_t>(handle), event);
+  return event;
+}
 
 }  // namespace regkey::platform
 
@@ -115,8 +93,10 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
     return nullptr;
   }
   try {
-    return Handles().Add(
-        std::make_shared<KernelEvent>(bManualReset != FALSE, bInitialState != FALSE));
+    const std::uintptr_t value =
+        Handles().Add(std::make_shared<KernelEvent>(bManualReset != FALSE, bInitialState != FALSE));
+    if (value == 0) SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // out of handle values
+    return reinterpret_cast<HANDLE>(value);
   } catch (...) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -163,7 +143,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-  if (!Handles().Remove(hObject)) {
+  if (!Handles().Remove(reinterpret_cast<std::uintptr_t>(hObject))) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -21,24 +21,47 @@
 //   serve a later call.
 #pragma once
 
+#include "platform/root_keys.h"
 #include "registry/store/change_feed.h"
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace regkey::registry {
 
 using KeyId = std::int64_t;
 
-// Ids and folded paths of the roots that hold trees.
+// Ids, names and folded paths of the roots that hold trees, taken from the
+// root-key table in the order of their ids.
 struct RootKey {
   KeyId id;
+  const char* name;
   const char* path;
 };
-inline constexpr RootKey kRoots[] = {
-    {1, "HKCR"}, {2, "HKCU"}, {3, "HKLM"}, {4, "HKU"}, {5, "HKCC"}};
+inline constexpr std::size_t kRootCount = [] {
+  std::size_t count = 0;
+  for (const platform::RootKey& root : platform::kRootKeys) count += root.tree != 0;
+  return count;
+}();
+inline constexpr std::array<RootKey, kRootCount> kRoots = [] {
+  std::array<RootKey, kRootCount> roots{};
+  for (const platform::RootKey& root : platform::kRootKeys)
+    if (root.tree != 0) roots[root.tree - 1] = {root.tree, root.name, root.shortName};
+  return roots;
+}();
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < kRootCount; ++i)
+        if (kRoots[i].id != static_cast<KeyId>(i + 1)) return false;
+      return true;
+    }(),
+    "tree ids run from 1 without gaps");
 
 struct KeyRow {
   KeyId id = 0;
@@ -54,6 +77,15 @@ struct ChildRow {
   std::string fold;
   std::int64_t mtime = 0;  // the row's time
 };
+
+// The entry for folded name `fold` in children sorted by folded name; null
+// when there is none.
+inline ChildRow* FindChildRow(std::vector<ChildRow>& children, std::string_view fold) {
+  const auto it =
+      std::lower_bound(children.begin(), children.end(), fold,
+                       [](const ChildRow& row, std::string_view name) { return row.fold < name; });
+  return it != children.end() && it->fold == fold ? &*it : nullptr;
+}
 
 struct ValueRow {
   std::string name;

@@ -34,6 +34,10 @@ namespace regkey {
 class RegistryService {
  public:
   virtual ~RegistryService() = default;
+  // A service is known by its address (Current(), a key's closing service):
+  // it is never copied, so that wrapping one can't silently copy it instead.
+  RegistryService(const RegistryService&) = delete;
+  RegistryService& operator=(const RegistryService&) = delete;
 
   virtual LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) = 0;
   virtual LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
@@ -67,6 +71,9 @@ class RegistryService {
   static RegistryService& Default();
   // The service in place now.
   static RegistryService& Current();
+
+ protected:
+  RegistryService() = default;
 
  private:
   friend class ScopedRegistryService;

@@ -4,10 +4,13 @@
 #include <string>
 
 #include "support/scratch_key.h"
+#include "support/sentinel.h"
 #include "support/wine.h"
 
 namespace {
 
+using regkey::test::kUntouched;
+using regkey::test::kUntouchedKey;
 using regkey::test::RunningUnderWine;
 using regkey::test::ScratchKey;
 
@@ -36,63 +39,108 @@ TEST(Keys, CreateMakesEveryLevelAndReportsTheLast) {
 }
 
 // How a path below a key is parsed, and the name limits.
-TEST(Keys, PathsAndNameLimits) {
-  ScratchKey scratch("paths");
-  HKEY base = Create(scratch.path());
-  HKEY key = nullptr;
-  const auto create = [&](const char* name) {
+// A key of the test's own and calls relative to it; every handle a call
+// hands out is closed at once.
+class Paths : public ::testing::Test {
+ protected:
+  void TearDown() override { RegCloseKey(base_); }
+  LONG CreateBelow(const char* name) {
+    HKEY key = kUntouchedKey;
+    DWORD disposition = kUntouched;
     const LONG result =
-        RegCreateKeyExA(base, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (key != nullptr) RegCloseKey(key);
-    key = nullptr;
+        RegCreateKeyExA(base_, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (result == ERROR_SUCCESS) {
+      EXPECT_NE(key, kUntouchedKey);
+      EXPECT_NE(disposition, kUntouched);
+      RegCloseKey(key);
+    }
     return result;
-  };
-  const auto open = [&](const char* name) {
-    const LONG result = RegOpenKeyExA(base, name, 0, KEY_READ, &key);
-    if (key != nullptr) RegCloseKey(key);
-    key = nullptr;
+  }
+  LONG OpenBelow(const char* name) {
+    HKEY key = kUntouchedKey;
+    const LONG result = RegOpenKeyExA(base_, name, 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) {
+      EXPECT_NE(key, kUntouchedKey);
+      RegCloseKey(key);
+    } else {
+      EXPECT_EQ(key, nullptr) << "a failed open hands back null";
+    }
     return result;
-  };
-  EXPECT_EQ(ERROR_BAD_PATHNAME, create("\\lead"));
-  EXPECT_EQ(ERROR_BAD_PATHNAME, open("\\lead"));
-  // Doubled and trailing backslashes separate no further level.
-  EXPECT_EQ(ERROR_SUCCESS, create("a\\\\b\\"));
-  EXPECT_EQ(ERROR_SUCCESS, open("a\\b"));
-  EXPECT_EQ(ERROR_SUCCESS, open("a\\\\b"));
-  DWORD subKeys = 0;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(base, nullptr, nullptr, nullptr, &subKeys, nullptr,
-                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
-  EXPECT_EQ(1u, subKeys);
-  // A null or empty name is the key itself.
-  EXPECT_EQ(ERROR_SUCCESS, create(nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, create(""));
-  EXPECT_EQ(ERROR_SUCCESS, open(nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, open(""));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(base, nullptr));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(base, ""));  // it has a subkey
+  }
+  DWORD SubKeyCount() {
+    DWORD subKeys = kUntouched;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryInfoKeyA(base_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr));
+    return subKeys;
+  }
+  ScratchKey scratch_{"paths"};
+  HKEY base_ = Create(scratch_.path());
+};
 
-  EXPECT_EQ(ERROR_SUCCESS, create(std::string(255, 'k').c_str()));
+TEST_F(Paths, ALeadingBackslashIsABadPath) {
+  EXPECT_EQ(ERROR_BAD_PATHNAME, CreateBelow("\\lead"));
+  EXPECT_EQ(ERROR_BAD_PATHNAME, OpenBelow("\\lead"));
+  EXPECT_EQ(0u, SubKeyCount());
+}
+
+TEST_F(Paths, DoubledAndTrailingBackslashesSeparateNoLevel) {
+  EXPECT_EQ(ERROR_SUCCESS, CreateBelow("a\\\\b\\"));
+  EXPECT_EQ(ERROR_SUCCESS, OpenBelow("a\\b"));
+  EXPECT_EQ(ERROR_SUCCESS, OpenBelow("a\\\\b"));
+  EXPECT_EQ(1u, SubKeyCount());
+}
+
+TEST_F(Paths, ANullOrEmptySubkeyNameIsTheKeyItself) {
+  ASSERT_EQ(ERROR_SUCCESS, CreateBelow("child"));
+  EXPECT_EQ(ERROR_SUCCESS, CreateBelow(nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, CreateBelow(""));
+  EXPECT_EQ(ERROR_SUCCESS, OpenBelow(nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, OpenBelow(""));
+  EXPECT_EQ(1u, SubKeyCount());
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(base_, nullptr));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(base_, ""));  // it has a subkey
+}
+
+TEST_F(Paths, AKeyNameHoldsUpTo255Characters) {
+  EXPECT_EQ(ERROR_SUCCESS, CreateBelow(std::string(255, 'k').c_str()));
+  EXPECT_EQ(ERROR_SUCCESS, OpenBelow(std::string(255, 'K').c_str()));
 #ifndef _WIN32
   // Windows documents 255 characters as a key name's limit; Wine's registry
   // does not enforce it.
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, create(std::string(256, 'k').c_str()));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, open(std::string(256, 'k').c_str()));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, CreateBelow(std::string(256, 'k').c_str()));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, OpenBelow(std::string(256, 'k').c_str()));
+  EXPECT_EQ(1u, SubKeyCount());
 #endif
+}
+
+TEST_F(Paths, AValueNameHoldsUpTo16383Characters) {
   const BYTE byte = 1;
   EXPECT_EQ(ERROR_SUCCESS,
-            RegSetValueExA(base, std::string(16383, 'v').c_str(), 0, REG_BINARY, &byte, 1));
+            RegSetValueExA(base_, std::string(16383, 'v').c_str(), 0, REG_BINARY, &byte, 1));
+  DWORD size = kUntouched;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(base_, std::string(16383, 'V').c_str(), nullptr,
+                                            nullptr, nullptr, &size));
+  EXPECT_EQ(1u, size);
   const std::string tooLong(16384, 'v');
   EXPECT_EQ(ERROR_INVALID_PARAMETER,
-            RegSetValueExA(base, tooLong.c_str(), 0, REG_BINARY, &byte, 1));
+            RegSetValueExA(base_, tooLong.c_str(), 0, REG_BINARY, &byte, 1));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-            RegQueryValueExA(base, tooLong.c_str(), nullptr, nullptr, nullptr, nullptr));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(base, tooLong.c_str()));
-  // A null value name is the unnamed value.
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(base, nullptr, 0, REG_BINARY, &byte, 1));
-  DWORD size = 0;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(base, "", nullptr, nullptr, nullptr, &size));
+            RegQueryValueExA(base_, tooLong.c_str(), nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(base_, tooLong.c_str()));
+}
+
+TEST_F(Paths, ANullValueNameIsTheUnnamedValue) {
+  const BYTE byte = 1;
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(base_, nullptr, 0, REG_BINARY, &byte, 1));
+  DWORD size = kUntouched;
+  DWORD type = kUntouched;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(base_, "", nullptr, &type, nullptr, &size));
   EXPECT_EQ(1u, size);
-  RegCloseKey(base);
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(base_, ""));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExA(base_, nullptr, nullptr, nullptr, nullptr, &size));
 }
 
 // Windows keeps keys to 512 levels below a root and documents creating at

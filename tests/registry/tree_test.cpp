@@ -11,6 +11,7 @@
 namespace {
 
 using regkey::test::ScratchKey;
+using regkey::test::SubKeyNames;
 
 HKEY Create(const std::string& path) {
   HKEY key = nullptr;
@@ -51,14 +52,7 @@ std::string Dump(HKEY root, const std::string& path, const std::string& shown = 
     text += std::string(name, length) + "=" + std::to_string(type) + ":" +
             std::string(reinterpret_cast<char*>(data), size) + "\n";
   }
-  std::vector<std::string> children;
-  for (DWORD index = 0;; ++index) {
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    children.emplace_back(name, length);
-  }
+  const std::vector<std::string> children = SubKeyNames(key);
   RegCloseKey(key);
   for (const std::string& child : children)
     text += Dump(root, path + "\\" + child, shown + "\\" + child);

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "support/scratch_key.h"
+#include "support/sentinel.h"
 
 namespace {
 
+using regkey::test::kUntouched;
 using regkey::test::ScratchKey;
 
 class Values : public ::testing::Test {
@@ -26,29 +28,71 @@ class Values : public ::testing::Test {
   HKEY key_ = nullptr;
 };
 
-TEST_F(Values, RoundTripAnyTypeAndSizeWithCaseInsensitiveNames) {
+TEST_F(Values, AMiBValueOfAnyTypeReadsBackExactly) {
   std::vector<BYTE> big(1 << 20);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
   ASSERT_EQ(ERROR_SUCCESS,
             RegSetValueExA(key_, "Big", 0, 0x1234, big.data(), static_cast<DWORD>(big.size())));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "Empty", 0, REG_BINARY, nullptr, 0));
-  DWORD type = 0, size = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "BIG", nullptr, &type, nullptr, &size));
+  DWORD type = kUntouched, size = kUntouched;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "Big", nullptr, &type, nullptr, &size));
+  EXPECT_EQ(0x1234u, type);
+  ASSERT_EQ(big.size(), size);
+  std::vector<BYTE> back(size, 0xCC);
+  type = kUntouched;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "Big", nullptr, &type, back.data(), &size));
   EXPECT_EQ(0x1234u, type);
   EXPECT_EQ(big.size(), size);
-  std::vector<BYTE> back(size);
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "big", nullptr, &type, back.data(), &size));
   EXPECT_EQ(big, back);
-  DWORD small = 4;
-  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key_, "big", nullptr, &type, back.data(), &small));
-  EXPECT_EQ(big.size(), small);
-  size = 10;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "empty", nullptr, &type, back.data(), &size));
+}
+
+TEST_F(Values, NamesCompareWithoutRegardToCase) {
+  const BYTE one = 1, two = 2;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "Mixed", 0, REG_BINARY, &one, 1));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "MIXED", 0, REG_BINARY, &two, 1));
+  BYTE back = 0;
+  DWORD size = 1;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "mixed", nullptr, nullptr, &back, &size));
+  EXPECT_EQ(two, back);
+  DWORD values = kUntouched;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, &values, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(1u, values);
+  char name[16];
+  DWORD length = sizeof name;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegEnumValueA(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ("Mixed", std::string(name, length));  // the case it was created with
+}
+
+TEST_F(Values, ABufferTooSmallGivesMoreDataAndTheSizeNeeded) {
+  const BYTE data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "v", 0, REG_BINARY, data, sizeof data));
+  BYTE back[4];
+  DWORD size = sizeof back;
+  DWORD type = kUntouched;
+  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key_, "v", nullptr, &type, back, &size));
+  EXPECT_EQ(sizeof data, size);
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+}
+
+TEST_F(Values, AnEmptyValueReadsAsZeroBytes) {
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "Empty", 0, REG_BINARY, nullptr, 0));
+  BYTE back[4] = {0xCC, 0xCC, 0xCC, 0xCC};
+  DWORD size = sizeof back;
+  DWORD type = kUntouched;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "empty", nullptr, &type, back, &size));
   EXPECT_EQ(0u, size);
-  EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key_, "EMPTY"));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key_, "empty"));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-            RegQueryValueExA(key_, "empty", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+  EXPECT_EQ(0xCC, back[0]);  // nothing written
+}
+
+TEST_F(Values, ADeletedValueIsGone) {
+  const BYTE one = 1;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "Gone", 0, REG_BINARY, &one, 1));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key_, "GONE"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key_, "gone"));
+  DWORD size = 0;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key_, "gone", nullptr, nullptr, nullptr, &size));
 }
 
 TEST_F(Values, StringTerminatorBeyondTheCount) {
@@ -71,7 +115,7 @@ TEST_F(Values, EnumeratesEveryValueOnceThenNoMoreItems) {
   for (const char* name : {"x", "Yy", ""})
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
-  DWORD count = 0, longest = 0;
+  DWORD count = kUntouched, longest = kUntouched;
   ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr,
                                             nullptr, &count, &longest, nullptr, nullptr, nullptr));
   EXPECT_EQ(3u, count);

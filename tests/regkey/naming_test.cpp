@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/root_keys.h"
 #include "regkey/qorCRegKey.h"
 #include "support/recording_service.h"
 #include "support/scratch_key.h"
@@ -243,6 +244,18 @@ TEST(KeyNaming, RootKeyNameTableInItsOrderWithAnEndEntry) {
   }
   EXPECT_EQ(qorCRegKey::rootKeyNames[7].lpszName, nullptr);
   EXPECT_EQ(qorCRegKey::rootKeyNames[7].hKey, nullptr);
+}
+
+// The class's table spells its handles as <windows.h> constants; the shared
+// root table, from which the registry and the tool take theirs, must agree.
+TEST(KeyNaming, RootKeyNameTableAgreesWithTheSharedRootTable) {
+  ASSERT_EQ(regkey::platform::kRootKeyCount, 7u);
+  for (size_t i = 0; i < regkey::platform::kRootKeyCount; ++i) {
+    const regkey::platform::RootKey& root = regkey::platform::kRootKeys[i];
+    EXPECT_EQ(qorCRegKey::rootKeyNames[i].hKey, regkey::platform::RootHandle(root)) << i;
+    EXPECT_EQ(regkey::platform::FindRoot(qorCRegKey::rootKeyNames[i].hKey), &root) << i;
+  }
+  EXPECT_EQ(regkey::platform::FindRoot(reinterpret_cast<HKEY>(0x1234)), nullptr);
 }
 
 TEST(KeyOpening, OpenCreatesAMissingKeyWithTheExactCall) {

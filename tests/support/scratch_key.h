@@ -19,9 +19,9 @@
 
 namespace regkey::test {
 
-// Deletes the subtree below an open key, each child opened relative to its
-// parent (Wine's ANSI functions refuse paths longer than 260 characters).
-inline void DeleteChildren(HKEY key) {
+// The names of an open key's subkeys, in the registry's order, up to the
+// first failure.
+inline std::vector<std::string> SubKeyNames(HKEY key) {
   std::vector<std::string> children;
   char name[256];
   for (DWORD index = 0;; ++index) {
@@ -31,7 +31,13 @@ inline void DeleteChildren(HKEY key) {
       break;
     children.emplace_back(name, length);
   }
-  for (const std::string& child : children) {
+  return children;
+}
+
+// Deletes the subtree below an open key, each child opened relative to its
+// parent (Wine's ANSI functions refuse paths longer than 260 characters).
+inline void DeleteChildren(HKEY key) {
+  for (const std::string& child : SubKeyNames(key)) {
     HKEY opened = nullptr;
     if (RegOpenKeyExA(key, child.c_str(), 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) continue;
     DeleteChildren(opened);

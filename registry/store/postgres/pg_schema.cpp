@@ -1,5 +1,7 @@
 #include "registry/store/postgres/pg_schema.h"
 
+#include <iterator>
+
 namespace regkey::registry::pg {
 
 // Names and paths are bytes (bytea): stored exactly, ordered bytewise.
@@ -48,7 +50,7 @@ const char* const kListen = "LISTEN regkey_changes";
 
 // The counter is taken last in every write, after the rows it changes, so
 // that writers never wait for each other in opposite orders.
-const Statement kStatements[kStatementCount] = {
+const Statement kStatements[] = {
     {"regkey_counter", "SELECT value FROM regkey_meta WHERE name = 'changes'"},
     {"regkey_read_key",
      "SELECT id, COALESCE(parent, 0), name, path, mtime FROM regkey_keys WHERE id = $1::bigint"},
@@ -111,5 +113,6 @@ const Statement kStatements[kStatementCount] = {
      "SELECT c.value FROM c, "
      "LATERAL pg_notify('regkey_changes', (c.value - 1)::text || $3::text) n"},
 };
+static_assert(std::size(kStatements) == kStatementCount, "one statement for each StatementId");
 
 }  // namespace regkey::registry::pg

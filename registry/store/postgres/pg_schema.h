@@ -38,6 +38,6 @@ enum StatementId {
   kStatementCount
 };
 
-extern const Statement kStatements[kStatementCount];
+extern const Statement kStatements[];  // kStatementCount entries
 
 }  // namespace regkey::registry::pg

@@ -1,5 +1,6 @@
 #include "registry/store/sqlite/sqlite_store.h"
 
+#include "registry/names.h"
 #include "registry/store_files.h"
 
 #include <fcntl.h>
@@ -10,12 +11,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <iterator>
+#include <string>
 #include <thread>
 
 namespace regkey::registry {
 namespace {
 
-const char* const kSchema = R"sql(
+const char* const kTables = R"sql(
 CREATE TABLE IF NOT EXISTS keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER NOT NULL,
@@ -33,15 +36,22 @@ CREATE TABLE IF NOT EXISTS vals(
   mtime INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(key, fold)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);
--- The roots, last written when the store was made (100 ns units since 1601).
-INSERT OR IGNORE INTO keys(id, parent, name, path, mtime)
-  WITH now(t) AS (SELECT CAST((julianday('now') - 2305813.5) * 864000000000 AS INTEGER))
-  SELECT 1, 0, 'HKEY_CLASSES_ROOT', 'HKCR', t FROM now UNION ALL
-  SELECT 2, 0, 'HKEY_CURRENT_USER', 'HKCU', t FROM now UNION ALL
-  SELECT 3, 0, 'HKEY_LOCAL_MACHINE', 'HKLM', t FROM now UNION ALL
-  SELECT 4, 0, 'HKEY_USERS', 'HKU', t FROM now UNION ALL
-  SELECT 5, 0, 'HKEY_CURRENT_CONFIG', 'HKCC', t FROM now;
 )sql";
+
+// The schema: the tables, then the roots (kRoots), last written when the
+// store was made (100 ns units since 1601).
+std::string Schema() {
+  std::string schema = kTables;
+  schema +=
+      "INSERT OR IGNORE INTO keys(id, parent, name, path, mtime)\n"
+      "  WITH now(t) AS (SELECT CAST((julianday('now') - 2305813.5) * 864000000000 AS INTEGER))";
+  for (const RootKey& root : kRoots) {
+    schema += root.id == 1 ? "\n  " : " UNION ALL\n  ";
+    schema += "SELECT " + std::to_string(root.id) + ", 0, '" + root.name + "', '" + root.path +
+              "', t FROM now";
+  }
+  return schema + ";\n";
+}
 
 enum StatementId {
   kFindKey,
@@ -67,7 +77,7 @@ enum StatementId {
   kStatementCount
 };
 
-const char* const kStatements[kStatementCount] = {
+const char* const kStatements[] = {
     "SELECT id, parent, name, path, mtime FROM keys WHERE parent = ?1 AND path = ?2",
     "SELECT id, parent, name, path, mtime FROM keys WHERE id = ?1",
     // Children's paths share the parent's prefix, so ordering by path orders
@@ -96,6 +106,7 @@ const char* const kStatements[kStatementCount] = {
     "RELEASE one_write",
     "ROLLBACK TO one_write",
 };
+static_assert(std::size(kStatements) == kStatementCount, "one statement for each StatementId");
 
 // Resets a statement when it goes out of scope.
 class Use {
@@ -275,7 +286,7 @@ long SqliteStore::Setup(const char* pragmas) {
   for (;;) {
     int rc = sqlite3_exec(db_, pragmas, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, Schema().c_str(), nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) return ERROR_SUCCESS;
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -356,8 +367,7 @@ long SqliteStore::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
     ChildRow row;
     row.id = sqlite3_column_int64(*use, 0);
     row.name = ColumnText(*use, 1);
-    std::string path = ColumnText(*use, 2);
-    row.fold = path.substr(path.rfind('\\') + 1);
+    row.fold = LastLevel(ColumnText(*use, 2));
     row.mtime = sqlite3_column_int64(*use, 3);
     rows.push_back(std::move(row));
   }
@@ -395,12 +405,9 @@ long SqliteStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   int rc;
   while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
     const std::string path = ColumnText(*use, 0);
-    const std::string fold = path.substr(path.rfind('\\') + 1);
     const std::int64_t mtime = sqlite3_column_int64(*use, 1);
-    const auto it =
-        std::lower_bound(children.begin(), children.end(), fold,
-                         [](const ChildRow& row, const std::string& f) { return row.fold < f; });
-    if (it != children.end() && it->fold == fold) it->mtime = std::max(it->mtime, mtime);
+    if (ChildRow* child = FindChildRow(children, LastLevel(path)))
+      child->mtime = std::max(child->mtime, mtime);
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
@@ -462,6 +469,8 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
 
 }  // namespace
 
+// One write: write lock, counter odd, the change, log append, commit, then
+// publish or abandon, counter even (registry/DESIGN.md walks the steps).
 template <typename Change>
 long SqliteStore::Write(Written& written, Change change) {
   written = Written{};
@@ -637,7 +646,7 @@ long SqliteStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtim
     }
     bool parentExists = false;
     if (const long error = TouchKey(row.parent, mtime, parentExists)) return error;
-    changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
+    changes.push_back(Change(std::string(ParentPath(path)), kChangeName));
     changes.push_back(Change(path, kChangeDeleted));
     return ERROR_SUCCESS;
   });
@@ -681,7 +690,7 @@ long SqliteStore::DeleteTree(KeyId id, const std::string& path, bool withKey, st
       if (const long error = DeleteSubtree(id)) return error;
       bool parentExists = false;
       if (const long error = TouchKey(row.parent, mtime, parentExists)) return error;
-      changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
+      changes.push_back(Change(std::string(ParentPath(path)), kChangeName));
       changes.push_back(Change(path, kChangeTreeDeleted));
       return ERROR_SUCCESS;
     }

@@ -1,35 +1,29 @@
 #include "cli/key_path.h"
 
 #include "cli/text.h"
+#include "platform/root_keys.h"
 
 namespace qreg {
 namespace {
 
-struct Root {
-  const char* shortName;
-  const char* longName;
-  HKEY handle;
-};
+using regkey::platform::kRootKeys;
+using regkey::platform::RootHandle;
+using regkey::platform::RootKey;
 
-const Root kRoots[] = {
-    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKU", "HKEY_USERS", HKEY_USERS},
-    {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
+// The roots the tool names: those that hold a tree.
+bool Named(const RootKey& root) { return root.shortName != nullptr; }
 
 }  // namespace
 
 const char* RootName(HKEY root) {
-  for (const Root& r : kRoots)
-    if (r.handle == root) return r.longName;
-  return nullptr;
+  const RootKey* entry = regkey::platform::FindRoot(root);
+  return entry != nullptr && Named(*entry) ? entry->name : nullptr;
 }
 
 std::optional<HKEY> ParseRoot(std::string_view name) {
-  for (const Root& r : kRoots)
-    if (EqualsNoCase(name, r.shortName) || EqualsNoCase(name, r.longName)) return r.handle;
+  for (const RootKey& root : kRootKeys)
+    if (Named(root) && (EqualsNoCase(name, root.shortName) || EqualsNoCase(name, root.name)))
+      return RootHandle(root);
   return std::nullopt;
 }
 

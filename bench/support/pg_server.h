@@ -1,0 +1,43 @@
+// A private PostgreSQL server for a benchmark program, through
+// scripts/pg-cluster: started (durable, as users run it) when constructed,
+// stopped when destroyed.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace regkey::bench {
+
+class PgServer {
+ public:
+  PgServer(const std::string& script, const std::string& dir) : script_(script), dir_(dir) {
+    uri_ = Run("start");
+  }
+  ~PgServer() { Run("stop"); }
+  PgServer(const PgServer&) = delete;
+  PgServer& operator=(const PgServer&) = delete;
+
+  // Empty when the server could not be started.
+  const std::string& uri() const { return uri_; }
+
+ private:
+  // The command's last line of output; empty when it failed.
+  std::string Run(const char* command) const {
+    const std::string line = "'" + script_ + "' " + command + " '" + dir_ + "'";
+    FILE* pipe = ::popen(line.c_str(), "r");
+    if (pipe == nullptr) return "";
+    std::string text;
+    char chunk[512];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+      text.append(chunk, got);
+    if (::pclose(pipe) != 0) return "";
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+  }
+
+  std::string script_;
+  std::string dir_;
+  std::string uri_;
+};
+
+}  // namespace regkey::bench
