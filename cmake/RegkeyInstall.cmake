@@ -24,15 +24,20 @@ if(NOT WIN32)
   set(regkey_store_libs "")
   if(REGKEY_WITH_POSTGRES)
     set(regkey_system_libs "-lsqlite3 -lpq -pthread")
-    # The registry and the PostgreSQL store refer to each other.
-    set(regkey_store_libs "-lregkey_store_postgres -lregkey_registry ")
+    # The registry and the PostgreSQL store refer to each other: one link
+    # group (pkg-config keeps only the last of repeated -l flags).
+    set(regkey_store_libs "-lregkey_store_postgres")
+  endif()
+  set(regkey_registry_libs "-lregkey_registry")
+  if(regkey_store_libs)
+    set(regkey_registry_libs "-Wl,--start-group -lregkey_registry ${regkey_store_libs} -Wl,--end-group")
   endif()
   if(REGKEY_SHARED)
     set(REGKEY_PC_LIBS "-lregkey")
     set(REGKEY_PC_LIBS_PRIVATE "${regkey_system_libs}")
   else()
     set(REGKEY_PC_LIBS
-        "-lregkey -lregkey_registry ${regkey_store_libs}-lregkey_framework -lregkey_platform ${regkey_system_libs}")
+        "-lregkey ${regkey_registry_libs} -lregkey_framework -lregkey_platform ${regkey_system_libs}")
     set(REGKEY_PC_LIBS_PRIVATE "")
   endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/regkey.pc.in ${CMAKE_CURRENT_BINARY_DIR}/regkey.pc @ONLY)

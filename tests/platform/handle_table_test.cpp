@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/handle_table.h"
@@ -28,6 +29,15 @@ TEST(HandleTable, ValuesAreNeverReusedNorSharedBetweenTables) {
   EXPECT_NE(second, first);
   ASSERT_TRUE(names.Find(second, found));
   EXPECT_EQ(found, "second");
+}
+
+TEST(HandleTable, AUsedUpRangeGivesNoValueRatherThanARootsOrAReusedOne) {
+  using regkey::platform::kHandleStep;
+  using regkey::platform::kPredefinedHandles;
+  std::atomic<std::uintptr_t> next{kPredefinedHandles - 2 * kHandleStep};
+  EXPECT_EQ(regkey::platform::TakeHandleValue(next), kPredefinedHandles - 2 * kHandleStep);
+  EXPECT_EQ(regkey::platform::TakeHandleValue(next), 0u);
+  EXPECT_EQ(regkey::platform::TakeHandleValue(next), 0u);
 }
 
 // Events and the embedded registry's keys draw from the same counter, and

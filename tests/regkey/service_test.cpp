@@ -32,15 +32,23 @@ TEST(ServiceScope, ScopesNestAndEachRestoresTheServiceItReplaced) {
 }
 
 // Every call of a key reaches the innermost service; a key opened under the
-// outer one still closes there after the inner one came and went.
+// outer one closes there, while the inner one is in place and after it went.
 TEST(ServiceScope, KeysUseTheInnermostServiceAndCloseWhereTheyOpened) {
   ScratchKey scratch("service-nesting");
   Recorded outer;
   qorCRegKey early;
   ASSERT_TRUE(early.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
   ASSERT_TRUE(early.Open());
+  qorCRegKey closedInside;
+  ASSERT_TRUE(closedInside.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+  ASSERT_TRUE(closedInside.Open());
+  const HKEY closedHandle = closedInside.GetKeyHandle();
   {
     Recorded inner;
+    closedInside.Close();
+    EXPECT_EQ(inner.service.Count("Close"), 0u);
+    ASSERT_EQ(outer.service.Count("Close"), 1u);
+    EXPECT_EQ(outer.service.Of("Close")[0].key, closedHandle);
     qorCRegKey late;
     ASSERT_TRUE(late.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
     const BYTE data[] = {1, 2, 3};
@@ -54,9 +62,9 @@ TEST(ServiceScope, KeysUseTheInnermostServiceAndCloseWhereTheyOpened) {
   }
   const HKEY handle = early.GetKeyHandle();
   early.Close();
-  ASSERT_EQ(outer.service.Count("Close"), 1u);
-  EXPECT_EQ(outer.service.Of("Close")[0].key, handle);
-  EXPECT_EQ(outer.service.Of("Close")[0].result, 0);
+  ASSERT_EQ(outer.service.Count("Close"), 2u);
+  EXPECT_EQ(outer.service.Of("Close")[1].key, handle);
+  EXPECT_EQ(outer.service.Of("Close")[1].result, 0);
 }
 
 }  // namespace

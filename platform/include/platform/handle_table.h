@@ -4,6 +4,7 @@
 // of the process: a closed, forged or other-kind handle is recognised.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
@@ -22,6 +23,8 @@ static_assert(kFirstHandle < kPredefinedHandles && kFirstHandle % kHandleStep ==
 
 // The next unused handle value; 0 once the range is used up.
 std::uintptr_t NextHandleValue();
+// The same, drawn from `next` rather than the process-wide counter.
+std::uintptr_t TakeHandleValue(std::atomic<std::uintptr_t>& next);
 
 // Objects by handle value. Thread-safe.
 template <typename T>
