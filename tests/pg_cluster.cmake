@@ -50,18 +50,25 @@ function(regkey_pg_fixture)
   set_tests_properties(pg_cluster_stop PROPERTIES FIXTURES_CLEANUP pg_cluster TIMEOUT 180)
 endfunction()
 
-# regkey_pg_rerun(TEST): runs TEST's program (a regkey_add_test program of
-# the same name) a second time as TEST_on_postgres, unchanged, with this
-# machine's whole registry (REGKEY_STORE) in a database of its own on the
-# run's server.
+# regkey_pg_rerun(TEST [VARIABLE NAME] [ARGS...]): runs TEST's program (a
+# regkey_add_test program of the same name) a second time as
+# TEST_on_postgres, unchanged, with NAME (by default REGKEY_STORE, this
+# machine's whole registry) naming a database of its own on the run's server.
 function(regkey_pg_rerun test)
+  cmake_parse_arguments(ARG "" "VARIABLE" "ARGS" ${ARGN})
+  if(NOT ARG_VARIABLE)
+    set(ARG_VARIABLE REGKEY_STORE)
+  endif()
   set(name ${test}_on_postgres)
   add_test(NAME ${name}
            COMMAND ${PROJECT_SOURCE_DIR}/cmake/run-gtest.sh ${REGKEY_TEST_TIMEOUT}
-                   $<TARGET_FILE:${test}>)
+                   $<TARGET_FILE:${test}> ${ARG_ARGS})
   math(EXPR backstop "${REGKEY_TEST_TIMEOUT} + 60")
   regkey_pg_uri(uri ${name})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${backstop} LABELS postgres ENVIRONMENT
-    "REGKEY_STORE=${uri};XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home")
+  set(env "${ARG_VARIABLE}=${uri};XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home")
+  if(NOT ARG_VARIABLE STREQUAL "REGKEY_STORE")
+    string(APPEND env ";REGKEY_STORE=${CMAKE_CURRENT_BINARY_DIR}/${name}.regstore")
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${backstop} LABELS postgres ENVIRONMENT "${env}")
   regkey_pg_test(${name})
 endfunction()

@@ -173,6 +173,38 @@ TEST_F(Hosts, AHostKilledMidWriteLosesNothingItWasToldWasDone) {
                                 std::to_string(done + 1) + " s"));
 }
 
+// A host whose role may only read: it reads and is woken by others'
+// changes, and each of its writes is refused.
+TEST_F(Hosts, AHostOnAReadOnlyRoleReadsAndWatchesAndIsRefusedWrites) {
+  const std::string uri = TestPgUri();
+  ASSERT_FALSE(uri.empty());
+  auto writer = Host("writer", "server", uri);
+  ASSERT_EQ("0", writer->Ask("set " + Key("server", "Sub") + " v kept"));
+  std::string output;
+  ASSERT_TRUE(regkey::test::Psql(
+      uri,
+      "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'regkey_hosts_reader') "
+      "THEN CREATE ROLE regkey_hosts_reader LOGIN; END IF; END $$; "
+      "GRANT SELECT ON ALL TABLES IN SCHEMA public TO regkey_hosts_reader",
+      &output))
+      << output;
+  std::string readerUri = uri;
+  const std::size_t user = readerUri.find("user=regkey");
+  ASSERT_NE(std::string::npos, user);
+  readerUri.replace(user, std::string("user=regkey").size(), "user=regkey_hosts_reader");
+  auto reader = Host("reader", "server", readerUri);
+
+  EXPECT_EQ("0 kept", reader->Ask("get " + Key("server", "Sub") + " v"));
+  EXPECT_EQ("5", reader->Ask("set " + Key("server", "Sub") + " v changed"));
+  EXPECT_EQ("5 0", reader->Ask("create " + Key("server", "Other")));
+  EXPECT_EQ("5", reader->Ask("delete " + Key("server", "Sub")));
+  EXPECT_EQ("0", reader->Ask("watch " + Key("server") + " 1 4"));
+  EXPECT_EQ("0", writer->Ask("set " + Key("server", "Sub") + " v new"));
+  EXPECT_EQ(0u, reader->Ask("wait 5000").find("signalled"));
+  EXPECT_EQ("0 new", reader->Ask("get " + Key("server", "Sub") + " v"));
+  EXPECT_EQ("0 1 Sub", reader->Ask("list " + Key("server")));
+}
+
 // A map with a bad line still gives its good ones; the bad one is named
 // once, by file and line. A machine whose server cannot be reached, and a
 // name the map lacks, are bad network paths.
