@@ -16,8 +16,11 @@ struct ChangeLog::Header {
   unsigned char pad[40];
 };
 
-// Every field is read and written as an atomic word (relaxed, between the
-// number's release and acquire), so a reader racing a writer is no data race.
+// Every field is read and written as an atomic word, so a reader racing a
+// writer is no data race. A slot is a sequence lock without fences: the writer
+// zeroes the number, stores the fields with release (none is seen before the
+// zero) and the number last; the reader loads the number and the fields with
+// acquire, then the number again: a slot rewritten meanwhile shows another.
 struct ChangeLog::Slot {
   static constexpr std::size_t kWords = kPathBytes / 8;
   std::int64_t seq;  // the change's number; 0 while being written
@@ -107,16 +110,15 @@ std::int64_t ChangeLog::Append(std::vector<ChangeRow>& changes) {
     change.seq = ++seq;
     Slot& slot = slots_[static_cast<std::size_t>(seq - 1) % kSlots];
     Atomic(slot.seq).store(0, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    Atomic(slot.kind).store(change.kind, std::memory_order_relaxed);
+    Atomic(slot.kind).store(change.kind, std::memory_order_release);
     Atomic(slot.length)
         .store(static_cast<std::uint32_t>(std::min<std::size_t>(change.path.size(), UINT32_MAX)),
-               std::memory_order_relaxed);
+               std::memory_order_release);
     const std::size_t kept = std::min(change.path.size(), kPathBytes);
     std::uint64_t words[Slot::kWords] = {};
     std::memcpy(words, change.path.data(), kept);
     for (std::size_t i = 0; i < (kept + 7) / 8; ++i)
-      Atomic(slot.path[i]).store(words[i], std::memory_order_relaxed);
+      Atomic(slot.path[i]).store(words[i], std::memory_order_release);
     Atomic(slot.seq).store(seq, std::memory_order_release);
   }
   Atomic(header_->appended).store(seq, std::memory_order_release);
@@ -170,15 +172,14 @@ bool ChangeLog::ReadSince(std::int64_t& seen, std::vector<ChangeRow>& changes) c
     }
     ChangeRow change;
     change.seq = seq;
-    change.kind = Atomic(slot.kind).load(std::memory_order_relaxed);
-    const std::uint32_t length = Atomic(slot.length).load(std::memory_order_relaxed);
+    change.kind = Atomic(slot.kind).load(std::memory_order_acquire);
+    const std::uint32_t length = Atomic(slot.length).load(std::memory_order_acquire);
     change.truncated = length > kPathBytes;
     const std::size_t kept = std::min<std::size_t>(length, kPathBytes);
     std::uint64_t words[Slot::kWords];
     for (std::size_t i = 0; i < (kept + 7) / 8; ++i)
-      words[i] = Atomic(slot.path[i]).load(std::memory_order_relaxed);
+      words[i] = Atomic(slot.path[i]).load(std::memory_order_acquire);
     change.path.assign(reinterpret_cast<const char*>(words), kept);
-    std::atomic_thread_fence(std::memory_order_acquire);
     if (Atomic(slot.seq).load(std::memory_order_relaxed) != seq) {
       seen = last;
       return false;

@@ -21,10 +21,18 @@ namespace {
 constexpr char kMagic[8] = {'r', 'e', 'g', 'k', 'e', 'y', 'S', 'F'};
 constexpr std::uint32_t kVersion = 1;
 
+// The magic bytes as the one word they are stored as: written last, with
+// release, so a reader that sees them sees the header they complete.
+std::uint64_t MagicWord() {
+  std::uint64_t word = 0;
+  std::memcpy(&word, kMagic, sizeof word);
+  return word;
+}
+
 // The header page. The counter has a cache line of its own: it moves at
 // every commit, the rest only when the file is rebuilt.
 struct Header {
-  char magic[8];
+  std::uint64_t magic;  // kMagic's bytes
   std::uint32_t version;
   std::uint32_t headerBytes;  // the log starts here
   std::uint64_t fileBytes;
@@ -142,9 +150,9 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
     return error;
   }
   auto* header = reinterpret_cast<Header*>(base_);
-  const bool sound = std::memcmp(header->magic, kMagic, sizeof kMagic) == 0 &&
-                     header->version == kVersion && header->headerBytes == kHeaderBytes &&
-                     header->fileBytes == MapSize() && header->storeDevice == storeInfo.st_dev &&
+  const bool sound = Load(header->magic) == MagicWord() && header->version == kVersion &&
+                     header->headerBytes == kHeaderBytes && header->fileBytes == MapSize() &&
+                     header->storeDevice == storeInfo.st_dev &&
                      header->storeInode == storeInfo.st_ino && header->ownDevice == info.st_dev &&
                      header->ownInode == info.st_ino && ChangeLog::Plausible(LogArea());
   if (!sound && readOnly) {
@@ -157,7 +165,7 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
     // of this one's from a backup). Whoever may hold it mapped sees a new
     // counter and log numbers that went back. A rebuilt file's counter is odd
     // (uncached until the next commit), in case a writer was midway.
-    std::memset(header->magic, 0, sizeof kMagic);
+    std::atomic_ref<std::uint64_t>(header->magic).store(0, std::memory_order_relaxed);
     ChangeLog::Initialise(LogArea());
     header->version = kVersion;
     header->headerBytes = kHeaderBytes;
@@ -170,8 +178,7 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
     const std::uint64_t fresh = RandomWord() & ~std::uint64_t{1};
     std::atomic_ref<std::uint64_t>(header->counter)
         .store(created ? fresh : fresh | 1, std::memory_order_release);
-    std::atomic_thread_fence(std::memory_order_release);
-    std::memcpy(header->magic, kMagic, sizeof kMagic);
+    std::atomic_ref<std::uint64_t>(header->magic).store(MagicWord(), std::memory_order_release);
   }
   ::flock(fd, LOCK_UN);
   if (fd_ >= 0) ::close(fd_);
@@ -197,11 +204,10 @@ bool SideFile::Current() const {
   if (::lstat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_)
     return false;
   const auto* header = reinterpret_cast<const Header*>(base_);
-  return std::memcmp(header->magic, kMagic, sizeof kMagic) == 0 &&
-         Load(header->version) == kVersion && Load(header->fileBytes) == MapSize() &&
-         Load(header->storeDevice) == storeDevice_ && Load(header->storeInode) == storeInode_ &&
-         Load(header->ownDevice) == device_ && Load(header->ownInode) == inode_ &&
-         ChangeLog::Plausible(LogArea()) && !broken();
+  return Load(header->magic) == MagicWord() && Load(header->version) == kVersion &&
+         Load(header->fileBytes) == MapSize() && Load(header->storeDevice) == storeDevice_ &&
+         Load(header->storeInode) == storeInode_ && Load(header->ownDevice) == device_ &&
+         Load(header->ownInode) == inode_ && ChangeLog::Plausible(LogArea()) && !broken();
 }
 
 }  // namespace regkey::registry
