@@ -52,8 +52,8 @@ void MakeParentFolders(const std::string& path, mode_t mode) {
   }
 }
 
-// The runtime folder, when this user alone may enter it, as its
-// specification demands.
+// The runtime folder ($XDG_RUNTIME_DIR), when it is this user's own and
+// mode 0700.
 bool PrivateRuntimeFolder(const char* folder) {
   struct stat info {};
   return folder != nullptr && *folder == '/' && ::lstat(folder, &info) == 0 &&
