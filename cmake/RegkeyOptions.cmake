@@ -17,3 +17,12 @@ if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       "${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")
 endif()
+
+# Rebuilds and several checkouts of the project share compiled objects through
+# ccache where it is installed.
+find_program(REGKEY_CCACHE ccache)
+option(REGKEY_USE_CCACHE "Compile through ccache when it is installed" ON)
+if(REGKEY_USE_CCACHE AND REGKEY_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER "${REGKEY_CCACHE}")
+  set(CMAKE_CXX_COMPILER_LAUNCHER "${REGKEY_CCACHE}")
+endif()
