@@ -67,7 +67,7 @@ class Stress {
     shared_ = OpenShared(0);
   }
 
-  std::string KeyPath(int i) const { return scratch_ / ("k" + std::to_string(i)); }
+  std::string KeyPath(int i) const { return scratch_ / std::string("k").append(std::to_string(i)); }
 
   // A handle of its own on one of the shared keys (created if need be).
   HKEY OpenShared(int i) {
@@ -199,7 +199,7 @@ class Stress {
   // shared handle and through its own.
   void Creator(Rng rng) {
     while (Running()) {
-      const std::string child = "c" + std::to_string(rng.Below(6));
+      const std::string child = std::string("c").append(std::to_string(rng.Below(6)));
       HKEY key = nullptr;
       const bool viaShared = rng.Below(2) == 0;
       HKEY base = viaShared ? shared_.load() : OpenShared(static_cast<int>(rng.Below(kSharedKeys)));

@@ -88,7 +88,7 @@ class PrivatePgCluster {
   std::string uri(const std::string& database) {
     std::string text;
     if (!Script("start", &text, kFast + " " + ShellQuote(database))) return "";
-    Script("uri", &text, " " + ShellQuote(database));
+    Script("uri", &text, std::string(" ").append(ShellQuote(database)));
     return text;
   }
 

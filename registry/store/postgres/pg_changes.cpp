@@ -54,7 +54,11 @@ std::string EncodeChanges(const std::vector<ChangeRow>& changes) {
   if (whole > kMaxPayload) {
     const std::size_t fixed = kHeader + kLineOverhead * count;
     share = fixed < kMaxPayload ? (kMaxPayload - fixed) / count : 0;
-    if (share < 8) return "*" + std::to_string(count);
+    if (share < 8) {
+      std::string bare = "*";
+      bare.append(std::to_string(count));
+      return bare;
+    }
   }
   std::string out;
   out.reserve(std::min(whole, kMaxPayload));
