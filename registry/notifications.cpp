@@ -45,7 +45,7 @@ Notifications::~Notifications() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  stop_.notify_all();
+  wake_.notify_all();
   if (watcher_.joinable()) watcher_.join();
 }
 
@@ -60,7 +60,11 @@ long Notifications::Arm(Watch watch) {
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
-  StartWatcherLocked();
+  if (!StartWatcherLocked()) {
+    // Nothing would tell it of other processes' changes.
+    watches_.pop_back();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
   return 0;
 }
 
@@ -97,33 +101,44 @@ void Notifications::Cancel(std::uintptr_t handle) {
   });
 }
 
-void Notifications::StartWatcherLocked() {
-  if (shared_ == nullptr || watching_) return;
-  if (watcher_.joinable()) watcher_.join();  // a watcher that has just ended
+bool Notifications::StartWatcherLocked() {
+  if (shared_ == nullptr || watching_) return true;
   // Changes up to the oldest armed request are known already.
   seen_ = watches_.front().armedAt;
   for (const Watch& watch : watches_) seen_ = std::min(seen_, watch.armedAt);
   watching_ = true;
+  if (watcher_.joinable()) {
+    wake_.notify_all();  // the watcher waits for requests
+    return true;
+  }
   try {
     watcher_ = std::thread([this] { WatchStore(); });
-  } catch (...) {
+  } catch (const std::system_error&) {
     watching_ = false;
+    return false;
   }
+  return true;
 }
 
+// Runs until the object goes, idle while nothing is armed: a thread that
+// ended on its own would stay unjoined until the next request, or for good.
 void Notifications::WatchStore() {
   std::vector<ChangeRow> changes;
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_ && !watches_.empty()) {
-    stop_.wait_for(lock, kPollInterval);
-    if (stopping_) break;
+  while (!stopping_) {
+    if (watches_.empty()) {
+      watching_ = false;
+      wake_.wait(lock, [this] { return stopping_ || watching_; });
+      continue;
+    }
+    wake_.wait_for(lock, kPollInterval);
+    if (stopping_ || watches_.empty()) continue;
     if (shared_->ReadSince(seen_, changes)) {
       RaiseLocked(changes);
     } else {
       RaiseAllLocked();
     }
   }
-  watching_ = false;
 }
 
 }  // namespace regkey::registry

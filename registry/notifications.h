@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -41,18 +42,19 @@ class Notifications {
 
  private:
   void RaiseLocked(const std::vector<ChangeRow>& changes);
-  void StartWatcherLocked();
+  // False when no watcher thread could be started.
+  bool StartWatcherLocked();
   void WatchStore();
 
   void RaiseAllLocked();
 
   const ChangeFeed* const shared_;
   std::mutex mutex_;
-  std::condition_variable stop_;
+  std::condition_variable wake_;  // stopping, or requests armed again
   bool stopping_ = false;
   std::vector<Watch> watches_;
-  bool watching_ = false;
-  std::thread watcher_;
+  bool watching_ = false;  // the watcher reads the feed (requests armed)
+  std::thread watcher_;    // started at the first request, ended by the destructor
   std::int64_t seen_ = 0;  // last change the watcher read
 };
 
