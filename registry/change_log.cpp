@@ -51,9 +51,22 @@ std::size_t ChangeLog::AreaSize() {
   return sizeof(Header) + kSlots * sizeof(Slot);
 }
 
+// Word by word: a watcher of this process may be reading a log rebuilt in
+// place; it sees no log until the end, then an empty one.
 void ChangeLog::Initialise(void* area) {
-  std::memset(area, 0, AreaSize());
-  Atomic(static_cast<Header*>(area)->live).store(kLive, std::memory_order_release);
+  Header& header = *static_cast<Header*>(area);
+  Atomic(header.live).store(0, std::memory_order_release);
+  Atomic(header.appended).store(0, std::memory_order_relaxed);
+  Atomic(header.committed).store(0, std::memory_order_relaxed);
+  std::memset(header.pad, 0, sizeof header.pad);  // never read
+  auto* slots = reinterpret_cast<Slot*>(static_cast<unsigned char*>(area) + sizeof(Header));
+  for (Slot& slot : std::span(slots, kSlots)) {
+    Atomic(slot.seq).store(0, std::memory_order_relaxed);
+    Atomic(slot.kind).store(0, std::memory_order_relaxed);
+    Atomic(slot.length).store(0, std::memory_order_relaxed);
+    for (std::uint64_t& word : slot.path) Atomic(word).store(0, std::memory_order_relaxed);
+  }
+  Atomic(header.live).store(kLive, std::memory_order_release);
 }
 
 bool ChangeLog::Plausible(const void* area) {

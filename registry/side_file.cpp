@@ -53,9 +53,16 @@ std::int64_t SteadyNow() {
       .count();
 }
 
+// The header's fields are read and written as atomic words: another object
+// of this process may map the same file.
 template <typename T>
 T Load(const T& field) {
   return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_acquire);
+}
+
+template <typename T, typename V>
+void Store(T& field, V value) {
+  std::atomic_ref<T>(field).store(static_cast<T>(value), std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -150,11 +157,12 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
     return error;
   }
   auto* header = reinterpret_cast<Header*>(base_);
-  const bool sound = Load(header->magic) == MagicWord() && header->version == kVersion &&
-                     header->headerBytes == kHeaderBytes && header->fileBytes == MapSize() &&
-                     header->storeDevice == storeInfo.st_dev &&
-                     header->storeInode == storeInfo.st_ino && header->ownDevice == info.st_dev &&
-                     header->ownInode == info.st_ino && ChangeLog::Plausible(LogArea());
+  const bool sound =
+      Load(header->magic) == MagicWord() && Load(header->version) == kVersion &&
+      Load(header->headerBytes) == kHeaderBytes && Load(header->fileBytes) == MapSize() &&
+      Load(header->storeDevice) == storeInfo.st_dev &&
+      Load(header->storeInode) == storeInfo.st_ino && Load(header->ownDevice) == info.st_dev &&
+      Load(header->ownInode) == info.st_ino && ChangeLog::Plausible(LogArea());
   if (!sound && readOnly) {
     // Only a writer may make it right; until then, no counter and no log.
     Clear();
@@ -165,16 +173,16 @@ long SideFile::Attach(const std::string& store, unsigned mode, bool readOnly) {
     // of this one's from a backup). Whoever may hold it mapped sees a new
     // counter and log numbers that went back. A rebuilt file's counter is odd
     // (uncached until the next commit), in case a writer was midway.
-    std::atomic_ref<std::uint64_t>(header->magic).store(0, std::memory_order_relaxed);
+    Store(header->magic, 0);
     ChangeLog::Initialise(LogArea());
-    header->version = kVersion;
-    header->headerBytes = kHeaderBytes;
-    header->fileBytes = MapSize();
-    header->storeDevice = storeInfo.st_dev;
-    header->storeInode = storeInfo.st_ino;
-    header->ownDevice = info.st_dev;
-    header->ownInode = info.st_ino;
-    header->createdAt = SteadyNow();
+    Store(header->version, kVersion);
+    Store(header->headerBytes, kHeaderBytes);
+    Store(header->fileBytes, MapSize());
+    Store(header->storeDevice, storeInfo.st_dev);
+    Store(header->storeInode, storeInfo.st_ino);
+    Store(header->ownDevice, info.st_dev);
+    Store(header->ownInode, info.st_ino);
+    Store(header->createdAt, SteadyNow());
     const std::uint64_t fresh = RandomWord() & ~std::uint64_t{1};
     std::atomic_ref<std::uint64_t>(header->counter)
         .store(created ? fresh : fresh | 1, std::memory_order_release);
