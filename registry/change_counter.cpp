@@ -73,14 +73,27 @@ bool ChangeCounter::Due() const {
 }
 
 void ChangeCounter::Refresh() {
-  if (!file_ || !Due()) return;
+  if (!file_ || !(Due() || stale_.load(std::memory_order_relaxed))) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Due()) CheckLocked();
+  if (Due() || stale_.load(std::memory_order_relaxed)) CheckLocked();
 }
 
 void ChangeCounter::CheckLocked() {
   checkedAt_.store(CoarseNow(), std::memory_order_relaxed);
+  stale_.store(false, std::memory_order_relaxed);
   if (!file_->Current()) AttachLocked();
+}
+
+std::unique_lock<std::mutex> ChangeCounter::Hold(bool& current) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  current = true;
+  if (!file_) return lock;
+  if (!stale_.load(std::memory_order_relaxed) && Due()) {
+    checkedAt_.store(CoarseNow(), std::memory_order_relaxed);
+    if (!file_->Current()) stale_.store(true, std::memory_order_relaxed);
+  }
+  current = !stale_.load(std::memory_order_relaxed);
+  return lock;
 }
 
 void* ChangeCounter::LogArea() const { return file_ ? file_->LogArea() : nullptr; }

@@ -11,7 +11,10 @@
 // maps the store's side file afresh (rebuilding it if need be) and, if that
 // is another file than before, moves its counter and renews its log's
 // generation, so that no process keeps a cache or a request that a change
-// made meanwhile should have ended. A side file made anew takes no commit
+// made meanwhile should have ended. Only the store's calls (serialised by
+// its hive) map it again, since they read the counter without a lock; a
+// watcher that finds the file stale wakes its requests and leaves the
+// mapping to the next call. A side file made anew takes no commit
 // for its first 25 ms, so that every process still holding the old one has
 // checked before any change it could miss is made.
 #pragma once
@@ -52,8 +55,13 @@ class ChangeCounter {
   // The shared memory after the counter that holds the change log; null
   // when the counter is not shared.
   void* LogArea() const;
-  // Checks the side file when it was not checked for 10 ms. Thread-safe.
+  // Checks the side file when it was not checked for 10 ms, or a watcher
+  // found it stale. For the store's calls only: it may map the file again.
   void Refresh();
+  // For a thread outside the store's calls (a notification watcher): keeps
+  // the mapping in place while the lock is held. `current` false: the side
+  // file is no longer the one mapped (the next Refresh maps it again).
+  std::unique_lock<std::mutex> Hold(bool& current);
 
  private:
   bool Due() const;
@@ -70,7 +78,8 @@ class ChangeCounter {
   bool readOnly_ = false;
   std::mutex mutex_;  // checking and attaching
   std::atomic<std::int64_t> checkedAt_{0};
-  std::int64_t settleAt_ = 0;  // no commit before (steady clock, ns)
+  std::atomic<bool> stale_{false};  // a watcher found the side file stale
+  std::int64_t settleAt_ = 0;       // no commit before (steady clock, ns)
 };
 
 }  // namespace regkey::registry

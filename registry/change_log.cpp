@@ -88,8 +88,7 @@ void ChangeLog::Skip(void* area) {
   Atomic(header.committed).store(next, std::memory_order_release);
 }
 
-ChangeLog::ChangeLog(void* area, std::function<void()> beforeRead)
-    : beforeRead_(std::move(beforeRead)) {
+ChangeLog::ChangeLog(void* area, Hold hold) : hold_(std::move(hold)) {
   if (area == nullptr) {
     // Zeroed pages straight from the system: most of a private ring is never
     // touched.
@@ -159,7 +158,10 @@ std::int64_t ChangeLog::Committed() const {
 
 bool ChangeLog::ReadSince(std::int64_t& seen, std::vector<ChangeRow>& changes) const {
   changes.clear();
-  if (beforeRead_) beforeRead_();
+  bool current = true;
+  std::unique_lock<std::mutex> held;
+  if (hold_) held = hold_(current);
+  if (!current) return false;
   const std::int64_t last = Atomic(header_->committed).load(std::memory_order_acquire);
   if (Atomic(header_->live).load(std::memory_order_acquire) != kLive || last < 0 ||
       last > kMaxSeq || seen < 0) {

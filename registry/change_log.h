@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,14 @@ class ChangeLog final : public ChangeFeed {
   // every reader learns that it may have missed changes.
   static void Skip(void* area);
 
+  // Runs at the start of each ReadSince and is kept until its end: holds
+  // the memory the log is in where it is; sets its argument false when that
+  // memory may no longer hold the store's log.
+  using Hold = std::function<std::unique_lock<std::mutex>(bool& current)>;
+
   // A log in `area` (AreaSize() bytes of shared memory, initialised), or,
-  // when `area` is null, in memory of its own. `beforeRead` runs at the
-  // start of each ReadSince (a check of the memory the log is in).
-  explicit ChangeLog(void* area, std::function<void()> beforeRead = {});
+  // when `area` is null, in memory of its own.
+  explicit ChangeLog(void* area, Hold hold = {});
   ChangeLog(const ChangeLog&) = delete;
   ChangeLog& operator=(const ChangeLog&) = delete;
 
@@ -63,7 +68,8 @@ class ChangeLog final : public ChangeFeed {
   std::int64_t Committed() const override;
   // Reads the committed changes after `seen` into `changes`, advancing
   // `seen`. False when some may have been missed: overwritten before they
-  // could be read, numbers that went back or are out of range, or no log.
+  // could be read, numbers that went back or are out of range, no log, or
+  // memory that no longer holds the store's log.
   bool ReadSince(std::int64_t& seen, std::vector<ChangeRow>& changes) const override;
 
  private:
@@ -76,7 +82,7 @@ class ChangeLog final : public ChangeFeed {
     void operator()(unsigned char* area) const noexcept { std::free(area); }
   };
   std::unique_ptr<unsigned char, Free> own_;
-  std::function<void()> beforeRead_;
+  Hold hold_;
 };
 
 }  // namespace regkey::registry

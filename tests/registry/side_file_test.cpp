@@ -9,8 +9,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "registry/side_file.h"
 #include "store_harness.h"
@@ -195,6 +200,67 @@ TEST(SideFile, PutBackFromABackupWhileInUseMissesNoChange) {
   ::chmod(backup.c_str(), 0600);
   EXPECT_TRUE(WatcherSeesChange(
       store, store, [&] { ASSERT_EQ(0, ::rename(backup.c_str(), SideOf(store).c_str())); }));
+}
+
+// In one process: a request waits while the side file is cut short, deleted
+// or damaged, once with no call of this process meanwhile (its watcher alone
+// must notice) and once with another thread reading without pause (which
+// maps the file again while the watcher reads the log: ThreadSanitizer
+// checks that they never race). Another process's change then ends it.
+TEST(SideFile, ReplacedUnderAWaitingRequestItIsStillEnded) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string store = folder / "registry.db";
+  MakeStore(store);
+  const std::string path = "Software\\regkey-tests\\waited";
+  Machine machine(store);
+  ASSERT_EQ(ERROR_SUCCESS, machine.declared());
+  KeyCloser key;
+  ASSERT_EQ(ERROR_SUCCESS, machine.Create(path, key.key));
+  const struct {
+    const char* what;
+    std::function<void(const std::string& side)> trick;
+  } tricks[] = {
+      {"cut short", [](const std::string& side) { ASSERT_EQ(0, ::truncate(side.c_str(), 100)); }},
+      {"deleted", [](const std::string& side) { ASSERT_EQ(0, ::unlink(side.c_str())); }},
+      {"log numbers gone back", [](const std::string& side) { WriteLogNumbers(side, 0, 0); }},
+  };
+  int value = 0;
+  for (const bool reading : {false, true}) {
+    for (const auto& t : tricks) {
+      SCOPED_TRACE(std::string(t.what) + (reading ? ", read meanwhile" : ", no call meanwhile"));
+      const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      ASSERT_NE(event, nullptr);
+      ASSERT_EQ(ERROR_SUCCESS,
+                RegNotifyChangeKeyValue(key.key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+      std::atomic<bool> stop{false};
+      std::thread reader([&] {
+        while (reading && !stop.load()) {
+          LONG code = 0;
+          DWORD type = 0;
+          QueryBytes(key.key, "v", code, type);
+        }
+      });
+      t.trick(SideOf(store));
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));  // past a check
+      {
+        Child setter(store, {"set", path, "v", std::to_string(++value)});
+        EXPECT_TRUE(setter.Succeeded());
+      }
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 5000));
+      stop = true;
+      reader.join();
+      CloseHandle(event);
+    }
+  }
+  LONG code = 0;
+  DWORD type = 0;
+  const std::string data = QueryBytes(key.key, "v", code, type);
+  ASSERT_EQ(ERROR_SUCCESS, code);
+  ASSERT_EQ(sizeof(DWORD), data.size());
+  DWORD last = 0;
+  std::memcpy(&last, data.data(), sizeof last);
+  EXPECT_EQ(static_cast<DWORD>(value), last);
 }
 
 // --- A full file system --------------------------------------------------------

@@ -262,10 +262,10 @@ long SqliteStore::Open(const std::string& location, StoreAccess access,
     opened->counter_ =
         std::make_unique<ChangeCounter>(opened->inMemory_ ? std::string() : path, mode, reading);
     if (const long error = opened->counter_->error()) return error;
-    // Watchers check the side file before they read its log.
+    // Watchers read the log while the side file's mapping is held.
     ChangeCounter* counter = opened->counter_.get();
-    opened->log_ =
-        std::make_unique<ChangeLog>(counter->LogArea(), [counter] { counter->Refresh(); });
+    opened->log_ = std::make_unique<ChangeLog>(
+        counter->LogArea(), [counter](bool& current) { return counter->Hold(current); });
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
