@@ -18,6 +18,7 @@
 
 #include "host_process.h"
 #include "support/pg_cluster.h"
+#include "support/sanitizer.h"
 
 namespace {
 
@@ -130,12 +131,14 @@ TEST_F(Hosts, AChangeOnOneHostWakesAWaitOnAnotherWithin200Milliseconds) {
   EXPECT_LT(median, 200);
 }
 
-// Four hosts write 2,000 values each, alternately into the same two keys.
+// Four hosts write 2,000 values each (500 under ThreadSanitizer: a set after
+// another host's reads the key's values again, which its slower code makes
+// quadratic beyond the time-out), alternately into the same two keys.
 TEST_F(Hosts, FourHostsWritingIntoTheSameKeysLoseNothing) {
   const std::string uri = TestPgUri();
   ASSERT_FALSE(uri.empty());
   constexpr int kHosts = 4;
-  constexpr int kWrites = 2000;
+  constexpr int kWrites = regkey::test::kThreadSanitizer ? 500 : 2000;
   std::vector<std::unique_ptr<HostProcess>> hosts;
   for (int i = 0; i < kHosts; ++i) hosts.push_back(Host("h" + std::to_string(i), "server", uri));
   const std::string a = Key("server", "A");
@@ -148,8 +151,9 @@ TEST_F(Hosts, FourHostsWritingIntoTheSameKeysLoseNothing) {
   auto checker = Host("checker", "server", uri);
   for (int i = 0; i < kHosts; ++i) {
     const std::string tag = " 0 " + std::to_string(kWrites) + " t" + std::to_string(i);
-    EXPECT_EQ("0 1000", checker->Ask("count " + a + tag, 120'000)) << "host " << i;
-    EXPECT_EQ("0 1000", checker->Ask("count " + b + tag, 120'000)) << "host " << i;
+    const std::string half = "0 " + std::to_string(kWrites / 2);
+    EXPECT_EQ(half, checker->Ask("count " + a + tag, 120'000)) << "host " << i;
+    EXPECT_EQ(half, checker->Ask("count " + b + tag, 120'000)) << "host " << i;
   }
 }
 
