@@ -162,7 +162,7 @@ void CreateOperations() {
   Measure("class create new subkey", 5000, [&](long n) {
     qorCRegKey child;
     for (long i = 0; i < n; ++i) {
-      const std::string name = "k" + std::to_string(++next);
+      const std::string name = std::string("k").append(std::to_string(++next));
       child.SetSubKeyOf(parent, name.c_str());
       if (!child.Open() || !child.WasCreated()) Fail("create", child.m_lError);
       child.Close();
@@ -172,7 +172,7 @@ void CreateOperations() {
   Measure("raw create new subkey", 5000, [&](long n) {
     for (long i = 0; i < n; ++i) {
       HKEY key = nullptr;
-      const std::string name = "k" + std::to_string(++next);
+      const std::string name = std::string("k").append(std::to_string(++next));
       RegCreateKeyExA(raw, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
       RegCloseKey(key);
     }

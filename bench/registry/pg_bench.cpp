@@ -121,7 +121,9 @@ void BM_CreateNewSubkey(benchmark::State& state) {
   static long n = 0;  // names stay new across repetitions
   Trips trips;
   for (auto _ : state) {
-    RegCloseKey(Create(parent, "k" + std::to_string(::getpid()) + "-" + std::to_string(++n)));
+    std::string name = "k";
+    name.append(std::to_string(::getpid())).append("-").append(std::to_string(++n));
+    RegCloseKey(Create(parent, name));
   }
   trips.Report(state);
   RegCloseKey(parent);

@@ -128,14 +128,14 @@ std::string ObjectGraph::Describe() const {
       return;
     }
     if (const auto seen = numbers.find(object); seen != numbers.end()) {
-      out += "@" + std::to_string(seen->second);
+      out.append("@").append(std::to_string(seen->second));
       return;
     }
     const int number = static_cast<int>(numbers.size()) + 1;
     numbers.emplace(object, number);
-    out += "#" + std::to_string(number);
+    out.append("#").append(std::to_string(number));
     if (const auto* plain = dynamic_cast<const FuzzPlain*>(object)) {
-      out += " plain " + std::to_string(plain->word);
+      out.append(" plain ").append(std::to_string(plain->word));
       return;
     }
     const auto* item = dynamic_cast<const FuzzItem*>(object);
@@ -143,9 +143,9 @@ std::string ObjectGraph::Describe() const {
       out += " ?";
       return;
     }
-    out += " item " + std::to_string(item->number) + " '" +
-           std::string(item->name.GetString(), static_cast<std::size_t>(item->name.GetLength())) +
-           "' (";
+    out.append(" item ").append(std::to_string(item->number)).append(" '");
+    out.append(item->name.GetString(), static_cast<std::size_t>(item->name.GetLength()));
+    out += "' (";
     for (const CObject* link : item->links) {
       self(self, link);
       out += ", ";

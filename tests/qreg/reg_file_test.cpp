@@ -81,7 +81,7 @@ TEST(RegFile, Version5InUtf16CarriesEveryTypeAndNonAsciiText) {
       {"line\nbreak", REG_SZ, std::string("x\r\ny\0", 5)},
       {"inner zero", REG_SZ, std::string("a\0b\0", 4)},
       {"expand", REG_EXPAND_SZ, "%PATH%;" + high + '\0'},
-      {"multi", REG_MULTI_SZ, "a" + std::string(1, '\0') + high + std::string(2, '\0')},
+      {"multi", REG_MULTI_SZ, std::string("a\0", 2) + high + std::string(2, '\0')},
       {"dword", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
       {"qword", REG_QWORD, std::string("\x01\0\0\0\0\0\0\x80", 8)},
       {"binary", REG_BINARY, std::string("\x00\x01\xff", 3)},

@@ -2,6 +2,7 @@
 // /c, /e and /t; /z, /se; roots alone; and --json for scripts.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,44 +34,45 @@ class Search : public Tool {
   std::string Block(const std::string& key, const std::string& values = "") {
     return full_ + key + "\n" + values + "\n";
   }
+  // A search's output: a blank line, a block per match, the count.
+  static std::string Searched(std::initializer_list<std::string> blocks) {
+    std::string out = "\n";
+    for (const std::string& block : blocks) out += block;
+    out.append("End of search: ").append(std::to_string(blocks.size()));
+    out.append(" match(es) found.\n");
+    return out;
+  }
 };
 
 TEST_F(Search, FindsKeyNamesValueNamesAndDataWithoutRegardToCase) {
-  EXPECT_EQ(Found({"/f", "system", "/s"}),
-            "\n" + Block("", "    greeting    REG_SZ    Hello System\n") +
-                Block("\\Alpha", "    path    REG_SZ    C:\\system32\n") +
-                Block("\\Alpha\\SystemDeep") + Block("\\beta", "    SYSTEMNAME    REG_SZ    x\n") +
-                "End of search: 4 match(es) found.\n");
+  EXPECT_EQ(
+      Found({"/f", "system", "/s"}),
+      Searched({Block("", "    greeting    REG_SZ    Hello System\n"),
+                Block("\\Alpha", "    path    REG_SZ    C:\\system32\n"),
+                Block("\\Alpha\\SystemDeep"), Block("\\beta", "    SYSTEMNAME    REG_SZ    x\n")}));
 }
 
 TEST_F(Search, KDAndVNarrowWhereItLooks) {
-  EXPECT_EQ(Found({"/f", "system", "/s", "/k"}),
-            "\n" + Block("\\Alpha\\SystemDeep") + "End of search: 1 match(es) found.\n");
+  EXPECT_EQ(Found({"/f", "system", "/s", "/k"}), Searched({Block("\\Alpha\\SystemDeep")}));
   EXPECT_EQ(Found({"/f", "system", "/s", "/d"}),
-            "\n" + Block("", "    greeting    REG_SZ    Hello System\n") +
-                Block("\\Alpha", "    path    REG_SZ    C:\\system32\n") +
-                "End of search: 2 match(es) found.\n");
+            Searched({Block("", "    greeting    REG_SZ    Hello System\n"),
+                      Block("\\Alpha", "    path    REG_SZ    C:\\system32\n")}));
   EXPECT_EQ(Found({"/f", "system", "/s", "/v"}),
-            "\n" + Block("\\beta", "    SYSTEMNAME    REG_SZ    x\n") +
-                "End of search: 1 match(es) found.\n");
+            Searched({Block("\\beta", "    SYSTEMNAME    REG_SZ    x\n")}));
   EXPECT_EQ(Found({"/f", "0F", "/s", "/d", "/t", "REG_BINARY"}),
-            "\n" + Block("\\beta", "    bin    REG_BINARY    0F0E\n") +
-                "End of search: 1 match(es) found.\n");
+            Searched({Block("\\beta", "    bin    REG_BINARY    0F0E\n")}));
 }
 
 TEST_F(Search, CaseExactMatchesAndTheTopKeyAlone) {
   EXPECT_EQ(Found({"/f", "System", "/s", "/c"}),
-            "\n" + Block("", "    greeting    REG_SZ    Hello System\n") +
-                Block("\\Alpha\\SystemDeep") + "End of search: 2 match(es) found.\n");
-  EXPECT_EQ(Found({"/f", "x", "/s", "/e"}), "\n" +
-                                                Block("\\beta", "    SYSTEMNAME    REG_SZ    x\n") +
-                                                "End of search: 1 match(es) found.\n");
-  EXPECT_EQ(Found({"/f", "S?stem*", "/s", "/e", "/k"}),
-            "\n" + Block("\\Alpha\\SystemDeep") + "End of search: 1 match(es) found.\n");
+            Searched({Block("", "    greeting    REG_SZ    Hello System\n"),
+                      Block("\\Alpha\\SystemDeep")}));
+  EXPECT_EQ(Found({"/f", "x", "/s", "/e"}),
+            Searched({Block("\\beta", "    SYSTEMNAME    REG_SZ    x\n")}));
+  EXPECT_EQ(Found({"/f", "S?stem*", "/s", "/e", "/k"}), Searched({Block("\\Alpha\\SystemDeep")}));
   // Without /s: the key's own values and its subkeys' names.
-  EXPECT_EQ(Found({"/f", "a"}),
-            "\n" + Block("\\Alpha") + Block("\\beta") + "End of search: 2 match(es) found.\n");
-  EXPECT_EQ(Found({"/f", "nomatch", "/s"}), "\nEnd of search: 0 match(es) found.\n");
+  EXPECT_EQ(Found({"/f", "a"}), Searched({Block("\\Alpha"), Block("\\beta")}));
+  EXPECT_EQ(Found({"/f", "nomatch", "/s"}), Searched({}));
 }
 
 TEST_F(Search, OptionsThatNeedASearchAreRefusedWithoutOne) {
@@ -84,9 +86,9 @@ TEST_F(Search, OptionsThatNeedASearchAreRefusedWithoutOne) {
 TEST_F(Search, TypesNumbersAndSeparators) {
   Qreg({"add", key_, "/v", "list", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
   EXPECT_EQ(Qreg({"query", key_, "/v", "count", "/z"}).out,
-            "\n" + Block("", "    count    REG_DWORD (4)    0x7\n"));
+            "\n" + full_ + "\n    count    REG_DWORD (4)    0x7\n\n");
   EXPECT_EQ(Qreg({"query", key_, "/v", "list", "/se", "#"}).out,
-            "\n" + Block("", "    list    REG_MULTI_SZ    a#b\n"));
+            "\n" + full_ + "\n    list    REG_MULTI_SZ    a#b\n\n");
   const std::string both = Qreg({"query", key_, "/t", "REG_DWORD,REG_MULTI_SZ"}).out;
   EXPECT_NE(both.find("    count    REG_DWORD    0x7\n"), std::string::npos) << both;
   EXPECT_NE(both.find("    list    REG_MULTI_SZ    a\\0b\n"), std::string::npos) << both;

@@ -163,7 +163,7 @@ TEST(WineInterop, WineImportsWhatQregExportsByteForByte) {
        std::string(80, 'c')}};
   for (const std::vector<std::string>& add : adds) {
     std::string command = kQreg + "add " + Word(key);
-    for (const std::string& word : add) command += " " + Word(word);
+    for (const std::string& word : add) command.append(" ").append(Word(word));
     ASSERT_EQ(Shell(command + " /f", &out), 0) << out;
   }
   ASSERT_EQ(Shell(kQreg + "add " + Word(key + "\\sub\\caf\xc3\xa9") + " /v v /d 1", &out), 0)

@@ -146,9 +146,11 @@ TEST(PgStore, WritersOnManyHostsLoseNothing) {
       for (int j = 0; j < kWrites; ++j) {
         HKEY key = nullptr;
         const std::string path = "Software\\pgstore\\writers\\k" + std::to_string(j % kKeys);
+        std::string name = "h";
+        name.append(std::to_string(i)).append("-").append(std::to_string(j));
         if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                             nullptr) != ERROR_SUCCESS ||
-            SetString(key, "h" + std::to_string(i) + "-" + std::to_string(j), "x") != ERROR_SUCCESS)
+            SetString(key, name, "x") != ERROR_SUCCESS)
           ++failed;
         RegCloseKey(key);
       }
@@ -276,7 +278,8 @@ TEST(PgStore, QueriesSetsAndListingsTakeFewRoundTrips) {
   HKEY key = CreateKey(root, "Software\\pgstore\\trips");
   ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", "0"));
   constexpr int kChildren = 100;
-  for (int i = 0; i < kChildren; ++i) RegCloseKey(CreateKey(key, "c" + std::to_string(i)));
+  for (int i = 0; i < kChildren; ++i)
+    RegCloseKey(CreateKey(key, std::string("c").append(std::to_string(i))));
   QueryString(key, "v");
 
   std::uint64_t before = RoundTripsSoFar();
@@ -327,7 +330,8 @@ TEST(PgStore, ChangesRunInOneTransactionCommitWholeOrNotAtAll) {
     HKEY key = nullptr;
     long error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\pgstore\\batch\\" + name).c_str(),
                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    for (int i = 0; !error && i < 20; ++i) error = SetString(key, "v" + std::to_string(i), name);
+    for (int i = 0; !error && i < 20; ++i)
+      error = SetString(key, std::string("v").append(std::to_string(i)), name);
     RegCloseKey(key);
     return error;
   };

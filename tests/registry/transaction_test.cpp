@@ -27,6 +27,13 @@ LONG SetDword(HKEY key, const char* name, DWORD value) {
                         sizeof value);
 }
 
+// k<i>\deeper (appended: GCC 12 at -O3 warns falsely on "k" + a temporary).
+std::string Deeper(int i) {
+  std::string path = "k";
+  path.append(std::to_string(i)).append("\\deeper");
+  return path;
+}
+
 LONG QueryDword(HKEY key, const char* name, DWORD& value) {
   DWORD size = sizeof value;
   return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
@@ -43,7 +50,7 @@ TEST(OneTransaction, CommitsEverythingAndOthersSeeItOnlyAfterwards) {
   std::thread reader;
   const long result = RunInOneTransaction({HKEY_CURRENT_USER}, [&]() -> long {
     for (int i = 0; i < 50; ++i) {
-      HKEY key = Create(base, "k" + std::to_string(i) + "\\deeper");
+      HKEY key = Create(base, Deeper(i));
       if (const LONG error = SetDword(key, "v", static_cast<DWORD>(i))) return error;
       RegCloseKey(key);
     }
@@ -73,8 +80,7 @@ TEST(OneTransaction, CommitsEverythingAndOthersSeeItOnlyAfterwards) {
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(changed, 2000));
   for (int i = 0; i < 50; ++i) {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(base, ("k" + std::to_string(i) + "\\deeper").c_str(), 0,
-                                           KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(base, Deeper(i).c_str(), 0, KEY_READ, &key));
     DWORD value = 0;
     EXPECT_EQ(ERROR_SUCCESS, QueryDword(key, "v", value));
     EXPECT_EQ(static_cast<DWORD>(i), value);

@@ -76,7 +76,12 @@ void WriteHex(std::string& out, size_t column, DWORD type, std::string_view byte
 // False when version 5 cannot carry the string's bytes as UTF-16.
 bool WriteEntry(std::string& out, const RegEntry& entry, RegFormat format) {
   const Value& value = entry.value;
-  const std::string name = value.name.empty() ? "@" : "\"" + Escape(value.name) + "\"";
+  std::string name = "@";
+  if (!value.name.empty()) {
+    name = '"';
+    name += Escape(value.name);
+    name += '"';
+  }
   out += name;
   out += '=';
   if (entry.remove) {

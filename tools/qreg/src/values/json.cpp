@@ -119,7 +119,8 @@ std::string ValueJson(const Value& value) {
       bool text = true;
       for (const std::string& part : MultiStrings(data)) {
         text = text && IsText(part);
-        list += (list.size() > 1 ? "," : "") + JsonString(part);
+        if (list.size() > 1) list += ',';
+        list += JsonString(part);
       }
       if (text) return out + Field("data", list + "]") + "}";
       break;
@@ -135,7 +136,9 @@ std::string ValueJson(const Value& value) {
     default:
       break;
   }
-  return out + Field("hex", "\"" + FormatData(REG_BINARY, data) + "\"") + "}";
+  std::string hex = "\"";
+  hex.append(FormatData(REG_BINARY, data)).append("\"");
+  return out + Field("hex", hex) + "}";
 }
 
 }  // namespace qreg
