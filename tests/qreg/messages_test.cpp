@@ -1,7 +1,7 @@
 // Every code the embedded registry can return has a message of its own: the
 // codes named in its README and in its sources, looked up in the platform's
 // windows.h.
-#include <gtest/gtest.h>
+#include "tools/qreg/src/console/messages.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "console/messages.h"
+#include <gtest/gtest.h>
 
 namespace qreg {
 namespace {

@@ -1,19 +1,18 @@
-#include <gtest/gtest.h>
-
-#include "qreg_runner.h"
+#include "tests/qreg/qreg_runner.h"
 
 #include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
+#include <gtest/gtest.h>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
-
-#include <csignal>
 #include <unistd.h>
 #endif
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch_key.h"
+#include "tests/support/scratch_key.h"
 
 namespace qreg::test {
 

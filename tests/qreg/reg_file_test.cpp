@@ -1,9 +1,10 @@
-#include <gtest/gtest.h>
+#include "tools/qreg/src/regfile/reg_file.h"
 
 #include <algorithm>
 
-#include "regfile/line_reader.h"
-#include "regfile/reg_file.h"
+#include <gtest/gtest.h>
+
+#include "tools/qreg/src/regfile/line_reader.h"
 
 namespace qreg {
 namespace {

@@ -2,8 +2,6 @@
 // machine is a store file of its own, named by a machine map that the
 // children read (REGKEY_MACHINES); under Wine it is this machine by its own
 // name, which Wine's RegConnectRegistryA reaches (it knows no other).
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "cli/text.h"
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
+#include "tools/qreg/src/cli/text.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

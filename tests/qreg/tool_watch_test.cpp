@@ -1,14 +1,14 @@
 // qreg watch: what changed, once or until a time-out, as text or JSON. The
 // watcher runs while the test changes the registry; each change waits until
 // the watcher has printed the one before, so no two fall together.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
 
 namespace qreg::test {
 namespace {

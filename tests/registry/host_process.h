@@ -3,17 +3,16 @@
 // a time, one line of answer each.
 #pragma once
 
+#include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
+#include <map>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <map>
 #include <string>
 #include <string_view>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;

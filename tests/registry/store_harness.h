@@ -3,30 +3,29 @@
 // as declared machines, and small readers of files and values.
 #pragma once
 
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <grp.h>
+#include <iterator>
 #include <poll.h>
 #include <signal.h>
-#include <sqlite3.h>
+#include <string>
+#include <string_view>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
+#include <vector>
 #include <windows.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "registry/machines.h"
 

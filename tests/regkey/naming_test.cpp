@@ -1,14 +1,14 @@
 // Naming, opening, closing and full names of a key object; remote roots.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/root_keys.h"
 #include "regkey/qorCRegKey.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "regkey/qorCRegKey.h"
 #include "regkey/service/ForwardingRegistryService.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 

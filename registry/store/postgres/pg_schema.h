@@ -1,9 +1,9 @@
 // The PostgreSQL store's tables and statements.
 #pragma once
 
-#include "registry/store/postgres/pg_link.h"
-
 #include <cstdint>
+
+#include "registry/store/postgres/pg_link.h"
 
 namespace regkey::registry::pg {
 

@@ -1,14 +1,13 @@
 #include "registry/store/postgres/pg_store.h"
 
-#include "registry/store/postgres/pg_changes.h"
-#include "registry/store/postgres/pg_schema.h"
-
-#include <windows.h>
-
 #include <algorithm>
 #include <charconv>
 #include <optional>
 #include <thread>
+#include <windows.h>
+
+#include "registry/store/postgres/pg_changes.h"
+#include "registry/store/postgres/pg_schema.h"
 
 namespace regkey::registry {
 
