@@ -278,14 +278,23 @@ TEST(KeyOpening, OpenCreatesAMissingKeyWithTheExactCall) {
   EXPECT_TRUE(KeyExists(scratch.root(), scratch.path()));
 }
 
-TEST(KeyOpening, OpenOfAnOpenKeyMakesNoCallAndKeepsTheError) {
-  ScratchKey scratch("open-again");
+// A scratch key opened under a recording service, m_lError set to 5 after.
+class OpenKey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+    ASSERT_TRUE(key.Open());
+    handle = key.GetKeyHandle();
+    key.m_lError = 5;
+  }
+
+  ScratchKey scratch{"open-key"};
   Recorded recorded;
   qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
-  ASSERT_TRUE(key.Open());
-  const HKEY handle = key.GetKeyHandle();
-  key.m_lError = 5;
+  HKEY handle = nullptr;
+};
+
+TEST_F(OpenKey, OpenAgainMakesNoCallAndKeepsTheError) {
   EXPECT_TRUE(key.Open());
   EXPECT_EQ(key.m_lError, 5);
   EXPECT_TRUE(key.WasCreated());
@@ -293,14 +302,7 @@ TEST(KeyOpening, OpenOfAnOpenKeyMakesNoCallAndKeepsTheError) {
   EXPECT_EQ(recorded.service.calls.size(), 1u);
 }
 
-TEST(KeyOpening, CloseKeepsTheErrorAndClosesOnce) {
-  ScratchKey scratch("open-close");
-  Recorded recorded;
-  qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
-  ASSERT_TRUE(key.Open());
-  const HKEY handle = key.GetKeyHandle();
-  key.m_lError = 5;
+TEST_F(OpenKey, CloseKeepsTheErrorAndClosesOnce) {
   key.Close();
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(key.GetKeyHandle(), nullptr);
