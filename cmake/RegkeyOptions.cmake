@@ -2,8 +2,17 @@
 # turn warnings into errors; a plain configure only reports them.
 option(REGKEY_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 
+# regkey_target_options(TARGET [CONSUMER]): warnings, and the project's root on
+# the include path, through which the project's own code reaches internal
+# headers by their path from the root ("registry/hive.h"). A CONSUMER target
+# (the examples) sees only what an installed package's user sees: the public
+# headers its libraries give it.
 function(regkey_target_options target)
+  cmake_parse_arguments(ARG "CONSUMER" "" "" ${ARGN})
   target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(NOT ARG_CONSUMER)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  endif()
   if(REGKEY_WARNINGS_AS_ERRORS)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
@@ -13,9 +22,15 @@ function(regkey_target_options target)
 endfunction()
 
 if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  # Test executables run under 32-bit Wine, in a prefix inside the build folder.
+  # Test executables run under Wine of their own width, in a prefix inside the
+  # build folder.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(REGKEY_WINE_ARCH win64)
+  else()
+    set(REGKEY_WINE_ARCH win32)
+  endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      "${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")
+      "${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix;${REGKEY_WINE_ARCH}")
 endif()
 
 # Rebuilds and several checkouts of the project share compiled objects through

@@ -3,9 +3,6 @@
 // event once, at the first logged change after it was armed that it matches.
 #pragma once
 
-#include "platform/kernel_event.h"
-#include "registry/store/change_feed.h"
-
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -14,6 +11,9 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "platform/kernel_event.h"
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry {
 

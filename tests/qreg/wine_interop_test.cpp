@@ -1,17 +1,17 @@
 // qreg on the embedded registry and Wine's own reg on Wine's registry, mixed
 // as a user would: each imports what the other exported, with the same keys,
 // values, types and bytes.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
-#include "regfile/reg_file.h"
+#include <gtest/gtest.h>
+
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace {
 
@@ -28,8 +28,7 @@ int Shell(const std::string& command, std::string* out = nullptr) {
 }
 
 const std::string kDir = QREG_TEST_DIR;
-const std::string kWine =
-    "WINEPREFIX='" + kDir + "/interop-wineprefix' WINEARCH=win32 WINEDEBUG=-all timeout 120 wine ";
+const std::string kWine = "timeout 120 '" WINE_RUN "' '" + kDir + "/interop-wineprefix' auto ";
 const std::string kQreg =
     std::string("'") + QREG_EXE + "' --store '" + kDir + "/interop.regstore' ";
 const std::string kKey = "HKCU\\\\Software\\\\qreg-interop";

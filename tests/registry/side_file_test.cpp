@@ -1,24 +1,24 @@
 // The store's side file (`<store>-counter`) under file tricks, damage and a
 // full file system: no process writes through a file put in its place, dies
 // of it, or misses another process's change because of it.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-#include <windows.h>
+#include "registry/side_file.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+#include <windows.h>
 
-#include "registry/side_file.h"
-#include "store_harness.h"
+#include <gtest/gtest.h>
+
+#include "tests/registry/store_harness.h"
 
 namespace {
 

@@ -2,10 +2,12 @@
 // that raise CMemoryException can be reached on every leg: a 32-bit process
 // can't get 2 GiB at once anyway; under AddressSanitizer or ThreadSanitizer
 // the allocator's own limit refuses it (their shadow memory makes an address
-// space cap meaningless); elsewhere the address space is capped for the scope.
+// space cap meaningless); on 64-bit Windows the key class's nothrow operator
+// new is replaced for the program and refuses 1 GiB or more for the scope;
+// elsewhere the address space is capped for the scope.
 #pragma once
 
-#include "support/sanitizer.h"
+#include "tests/support/sanitizer.h"
 
 // Read by the sanitizer runtime at start-up; include this header in one
 // source file per test executable only.
@@ -22,10 +24,28 @@ extern "C" __attribute__((used)) const char* __tsan_default_options() {
 #endif
 
 #if !defined(_WIN32) && !defined(REGKEY_TEST_ALLOCATOR_LIMIT)
+#include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
-#include <fstream>
+#if defined(_WIN64)
+#include <cstddef>
+#include <new>
+
+namespace regkey::test {
+inline bool largeAllocationsFail = false;
+}  // namespace regkey::test
+
+// Include this header in one source file per test executable only.
+void* operator new(std::size_t nBytes, const std::nothrow_t&) noexcept {
+  if (regkey::test::largeAllocationsFail && nBytes >= (std::size_t{1} << 30)) return nullptr;
+  try {
+    return ::operator new(nBytes);
+  } catch (...) {
+    return nullptr;
+  }
+}
 #endif
 
 namespace regkey::test {
@@ -33,6 +53,9 @@ namespace regkey::test {
 class LargeAllocationsFail {
  public:
   LargeAllocationsFail() {
+#if defined(_WIN64)
+    largeAllocationsFail = true;
+#endif
 #if !defined(_WIN32) && !defined(REGKEY_TEST_ALLOCATOR_LIMIT)
     getrlimit(RLIMIT_AS, &saved_);
     unsigned long long pages = 0;
@@ -43,6 +66,9 @@ class LargeAllocationsFail {
 #endif
   }
   ~LargeAllocationsFail() {
+#if defined(_WIN64)
+    largeAllocationsFail = false;
+#endif
 #if !defined(_WIN32) && !defined(REGKEY_TEST_ALLOCATOR_LIMIT)
     setrlimit(RLIMIT_AS, &saved_);
 #endif
