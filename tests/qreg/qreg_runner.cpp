@@ -3,9 +3,11 @@
 #include "qreg_runner.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -206,6 +208,15 @@ std::string Plain(const std::string& out) {
   for (char c : out)
     if (c != '\r') text += c;
   return text;
+}
+
+bool Shows(const std::string& file, const std::string& text) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < end) {
+    if (Plain(FileText(file)).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 Tool::Tool()

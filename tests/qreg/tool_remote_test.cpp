@@ -4,11 +4,9 @@
 // name, which Wine's RegConnectRegistryA reaches (it knows no other).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/text.h"
@@ -16,6 +14,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace qreg::test {
@@ -35,13 +34,14 @@ std::string InTestDir(const std::string& name) { return std::string(QREG_TEST_DI
 
 // The machine map every child reads: one machine with a store of its own
 // (QREG_TEST_REMOTE_STORE names another kind, such as a database), one whose
-// store is not there yet.
+// store is not there yet. A map of this process's own: the program also runs
+// with a database for the machine, maybe at the same time.
 void UseMachineMap() {
   const char* store = std::getenv("QREG_TEST_REMOTE_STORE");
   const std::string other = store != nullptr && *store != '\0'
                                 ? std::string(store)
                                 : InTestDir("qreg_remote_other.regstore");
-  const std::string map = InTestDir("qreg_remote_machines.conf");
+  const std::string map = InTestDir("qreg_remote_machines-" + std::to_string(::getpid()) + ".conf");
   WriteFile(map, std::string(kOther) + " " + other + "\n" + kAbsent + " " +
                      InTestDir("qreg_remote_absent.regstore") + "\n");
   chmod(map.c_str(), 0600);
@@ -70,16 +70,6 @@ class Remote : public Tool {
 
   std::string machine_, remote_, remoteFull_;
 };
-
-// Whether the file comes to hold text within 30 s.
-bool Shows(const std::string& file, const std::string& text) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < end) {
-    if (Plain(FileText(file)).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
 
 TEST_F(Remote, AddQueryCopyCompareAndDeleteReachTheMachine) {
   ASSERT_EQ(Qreg({"add", remote_ + "\\sub", "/v", "s", "/d", "one"}).out, kDone);

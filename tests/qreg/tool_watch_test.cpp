@@ -3,25 +3,13 @@
 // the watcher has printed the one before, so no two fall together.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qreg_runner.h"
 
 namespace qreg::test {
 namespace {
-
-// Whether the file comes to hold text within 30 s.
-bool Shows(const std::string& file, const std::string& text) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < end) {
-    if (Plain(FileText(file)).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
 
 TEST_F(Tool, WatchTimesOutWithoutAChange) {
   Qreg({"add", key_});

@@ -82,16 +82,10 @@ TEST_F(PgFaults, AStoppedServerGivesCodesAndWakesWaitsAndARestartedOneServesAgai
   // The next call connects again.
   EXPECT_EQ("before", QueryString(key, "v", &error));
   EXPECT_EQ(ERROR_SUCCESS, error);
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
-  HKEY theirs = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegOpenKeyExA(b, "Software\\pgstore\\restart", 0, KEY_ALL_ACCESS, &theirs));
-  EXPECT_EQ(ERROR_SUCCESS, SetString(theirs, "v", "after"));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
-  EXPECT_EQ("after", QueryString(key, "v"));
+  ExpectSetElsewhereWakesAndIsRead(key, true, event, b, "Software\\pgstore\\restart", key, "v",
+                                   "after");
   CloseHandle(event);
-  for (HKEY handle : {theirs, key, a, b}) RegCloseKey(handle);
+  for (HKEY handle : {key, a, b}) RegCloseKey(handle);
 }
 
 // The server ends one connection (as a restart or an administrator would):

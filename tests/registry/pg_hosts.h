@@ -57,6 +57,22 @@ inline std::string QueryString(HKEY key, const std::string& name, LONG* error = 
   return code == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(data), size) : std::string();
 }
 
+// Another host (its root `other`) sets value `name` of the key at `path` to
+// `data`: the request armed on `watched` (the same key, or one above it) with
+// `event` wakes, and `reader` (a handle on that key, here) reads the new data.
+inline void ExpectSetElsewhereWakesAndIsRead(HKEY watched, bool subtree, HANDLE event, HKEY other,
+                                             const std::string& path, HKEY reader,
+                                             const std::string& name, const std::string& data) {
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(watched, subtree, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  HKEY theirs = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(other, path.c_str(), 0, KEY_ALL_ACCESS, &theirs));
+  EXPECT_EQ(ERROR_SUCCESS, SetString(theirs, name, data));
+  RegCloseKey(theirs);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  EXPECT_EQ(data, QueryString(reader, name));
+}
+
 // Milliseconds since `start`.
 inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -

@@ -17,24 +17,12 @@
 #include "registry/store/postgres/pg_link.h"
 #include "registry/transaction.h"
 #include "support/pg_cluster.h"
+#include "support/scratch_key.h"
 
 namespace {
 
 using namespace regkey::test;
 using regkey::registry::pg::RoundTripsSoFar;
-
-std::vector<std::string> SubkeyNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[512];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    names.emplace_back(name, length);
-  }
-  return names;
-}
 
 TEST(PgStore, HostileNamesAndDataAreStoredExactlyAndReadOnAnotherHost) {
   const std::string uri = TestPgUri();
@@ -58,7 +46,7 @@ TEST(PgStore, HostileNamesAndDataAreStoredExactlyAndReadOnAnotherHost) {
 
   HKEY seen = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(b, "SOFTWARE\\PGSTORE\\HOSTILE", 0, KEY_READ, &seen));
-  std::vector<std::string> listed = SubkeyNames(seen);
+  std::vector<std::string> listed = SubKeyNames(seen);
   std::sort(listed.begin(), listed.end());
   std::vector<std::string> expected = names;
   std::sort(expected.begin(), expected.end());
@@ -121,7 +109,7 @@ TEST(PgStore, ASubkeyCreatedByManyHostsAtOnceIsCreatedOnce) {
   HKEY parent = nullptr;
   ASSERT_EQ(ERROR_SUCCESS,
             RegOpenKeyExA(roots[0], "Software\\pgstore\\race\\r0", 0, KEY_READ, &parent));
-  EXPECT_EQ(std::vector<std::string>{"leaf"}, SubkeyNames(parent));
+  EXPECT_EQ(std::vector<std::string>{"leaf"}, SubKeyNames(parent));
   RegCloseKey(parent);
   for (HKEY root : roots) RegCloseKey(root);
 }
@@ -255,16 +243,10 @@ TEST(PgStore, ARoleWithoutWriteRightsReadsAndIsRefusedEveryWrite) {
   EXPECT_EQ("kept", QueryString(sub, "v"));
   // Its requests still wake on others' changes.
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegNotifyChangeKeyValue(sub, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
-  HKEY writer = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegOpenKeyExA(owner, "Software\\pgstore\\readonly\\sub", 0, KEY_ALL_ACCESS, &writer));
-  EXPECT_EQ(ERROR_SUCCESS, SetString(writer, "v", "new"));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
-  EXPECT_EQ("new", QueryString(sub, "v"));
+  ExpectSetElsewhereWakesAndIsRead(sub, false, event, owner, "Software\\pgstore\\readonly\\sub",
+                                   sub, "v", "new");
   CloseHandle(event);
-  for (HKEY handle : {writer, sub, readonly, reader, owner}) RegCloseKey(handle);
+  for (HKEY handle : {sub, readonly, reader, owner}) RegCloseKey(handle);
 }
 
 // A call checks the server's change counter once (nothing read before may
@@ -291,7 +273,7 @@ TEST(PgStore, QueriesSetsAndListingsTakeFewRoundTrips) {
   EXPECT_LE(sets, 20u) << "ten sets";
 
   before = RoundTripsSoFar();
-  EXPECT_EQ(static_cast<std::size_t>(kChildren), SubkeyNames(key).size());
+  EXPECT_EQ(static_cast<std::size_t>(kChildren), SubKeyNames(key).size());
   // One check per call, and the children read once.
   const std::uint64_t listing = RoundTripsSoFar() - before;
   EXPECT_LE(listing, static_cast<std::uint64_t>(kChildren) + 4) << "a listing";

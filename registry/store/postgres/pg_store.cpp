@@ -24,13 +24,6 @@ constexpr int kAttempts = 20;
 
 bool Retryable(const std::string& sqlstate) { return sqlstate == "40001" || sqlstate == "40P01"; }
 
-ChangeRow Change(const std::string& path, int kind) {
-  ChangeRow change;
-  change.path = path;
-  change.kind = kind;
-  return change;
-}
-
 }  // namespace
 
 long PgStore::Open(const std::string& uri, StoreAccess access, std::unique_ptr<PgStore>& store) {
@@ -438,7 +431,7 @@ long PgStore::CreateKey(KeyId base, const std::string& basePath, const std::vect
             if (const long error = transaction.Run(pg::kTouchKey, Params().Int(parent).Int(mtime)))
               return error;
           }
-          out.changes.push_back(Change(i == 0 ? basePath : rows.back().path, kChangeName));
+          out.changes.push_back(MakeChange(i == 0 ? basePath : rows.back().path, kChangeName));
         } else {
           if (const long error =
                   transaction.Run(pg::kFindKey, Params().Int(parent).Bytes(levels[i].path), result))
@@ -465,7 +458,7 @@ long PgStore::SetValue(KeyId key, const std::string& path, const std::string& na
                        const std::string& fold, std::uint32_t type, const void* data,
                        std::size_t size, std::int64_t mtime, Written& written) {
   return Write(written, [&](Written& out) -> long {
-    out.changes.push_back(Change(path, kChangeLastSet));
+    out.changes.push_back(MakeChange(path, kChangeLastSet));
     std::optional<Transaction> savepoint;
     if (batch_) {
       savepoint.emplace(*this);
@@ -504,7 +497,7 @@ long PgStore::DeleteValue(KeyId key, const std::string& path, const std::string&
             transaction.Run(pg::kDeleteValue, Params().Int(key).Bytes(fold), deleted))
       return error;
     if (deleted.Affected() == 0) return ERROR_FILE_NOT_FOUND;
-    out.changes.push_back(Change(path, kChangeLastSet));
+    out.changes.push_back(MakeChange(path, kChangeLastSet));
     if (const long error = Publish(out)) return error;
     if (const long error = transaction.Commit()) return error;
     Announce(out);
@@ -514,8 +507,8 @@ long PgStore::DeleteValue(KeyId key, const std::string& path, const std::string&
 
 long PgStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtime, Written& written) {
   return Write(written, [&](Written& out) -> long {
-    out.changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
-    out.changes.push_back(Change(path, kChangeDeleted));
+    out.changes.push_back(MakeChange(path.substr(0, path.rfind('\\')), kChangeName));
+    out.changes.push_back(MakeChange(path, kChangeDeleted));
     std::optional<Transaction> savepoint;
     if (batch_) {
       savepoint.emplace(*this);
@@ -575,17 +568,17 @@ long PgStore::DeleteTree(KeyId id, const std::string& path, bool withKey, std::i
       }
       if (const long error = transaction.Run(pg::kTouchKey, Params().Int(parent).Int(mtime)))
         return error;
-      out.changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
-      out.changes.push_back(Change(path, kChangeTreeDeleted));
+      out.changes.push_back(MakeChange(path.substr(0, path.rfind('\\')), kChangeName));
+      out.changes.push_back(MakeChange(path, kChangeTreeDeleted));
     } else {
       if (children.Rows() == 0 && values.Affected() == 0) return ERROR_SUCCESS;
       if (const long error = transaction.Run(pg::kTouchKey, Params().Int(id).Int(mtime)))
         return error;
-      if (children.Rows() != 0) out.changes.push_back(Change(path, kChangeName));
-      if (values.Affected() != 0) out.changes.push_back(Change(path, kChangeLastSet));
+      if (children.Rows() != 0) out.changes.push_back(MakeChange(path, kChangeName));
+      if (values.Affected() != 0) out.changes.push_back(MakeChange(path, kChangeLastSet));
       for (int i = 0; i < children.Rows(); ++i) {
         const std::string child = children.Bytes(i, 2);
-        out.changes.push_back(Change(child, kChangeTreeDeleted));
+        out.changes.push_back(MakeChange(child, kChangeTreeDeleted));
       }
     }
     if (const long error = Publish(out)) return error;
