@@ -73,6 +73,35 @@ inline void ExpectSetElsewhereWakesAndIsRead(HKEY watched, bool subtree, HANDLE 
   EXPECT_EQ(data, QueryString(reader, name));
 }
 
+// Two hosts with a handle each on one key, `path` below their HKLM, emptied
+// of what an earlier run left there.
+class TwoHosts {
+ public:
+  TwoHosts(const std::string& uri, const std::string& name, const std::string& path) {
+    if (ConnectHost(uri, name + "-a", a_) != ERROR_SUCCESS ||
+        ConnectHost(uri, name + "-b", b_) != ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot reach the server as " << name;
+      return;
+    }
+    RemoveTree(a_, path);
+    mine = CreateKey(a_, path);
+    theirs = CreateKey(b_, path);
+  }
+  ~TwoHosts() {
+    for (HKEY handle : {theirs, mine, b_, a_})
+      if (handle != nullptr) RegCloseKey(handle);
+  }
+  TwoHosts(const TwoHosts&) = delete;
+  TwoHosts& operator=(const TwoHosts&) = delete;
+
+  HKEY mine = nullptr;    // the first host's
+  HKEY theirs = nullptr;  // the other's
+
+ private:
+  HKEY a_ = nullptr;
+  HKEY b_ = nullptr;
+};
+
 // Milliseconds since `start`.
 inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -

@@ -318,13 +318,9 @@ TEST(PgStore, QueriesSetsListingsAndDeletionsTakeFewRoundTrips) {
 // What one host has cached never decides a call once another host has
 // changed the key: sets, opens and deletions act on what the server holds.
 TEST(PgStore, WhatAnotherHostChangedIsNeverServedFromTheCache) {
-  const std::string uri = TestPgUri();
-  HKEY a = nullptr, b = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-stale-a", a));
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-stale-b", b));
-  RemoveTree(a, "Software\\pgstore\\stale");
-  HKEY mine = CreateKey(a, "Software\\pgstore\\stale");
-  HKEY theirs = CreateKey(b, "Software\\pgstore\\stale");
+  TwoHosts hosts(TestPgUri(), "pg-stale", "Software\\pgstore\\stale");
+  HKEY mine = hosts.mine, theirs = hosts.theirs;
+  ASSERT_NE(nullptr, theirs);
 
   // A set of what this host last read, after the other host changed it.
   ASSERT_EQ(ERROR_SUCCESS, SetString(mine, "v", "old"));
@@ -354,18 +350,14 @@ TEST(PgStore, WhatAnotherHostChangedIsNeverServedFromTheCache) {
   RegCloseKey(CreateKey(theirs, "late"));
   EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(mine, "late", 0, KEY_READ, &again));
   RegCloseKey(again);
-  for (HKEY handle : {theirs, mine, b, a}) RegCloseKey(handle);
 }
 
 // Setting a value to what it holds changes nothing, whatever this host had
 // cached: no new time, no wake on another host.
 TEST(PgStore, RewritingAValueChangesNothingAnywhere) {
-  const std::string uri = TestPgUri();
-  HKEY a = nullptr, b = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-same-a", a));
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-same-b", b));
-  HKEY mine = CreateKey(a, "Software\\pgstore\\same");
-  HKEY theirs = CreateKey(b, "Software\\pgstore\\same");
+  TwoHosts hosts(TestPgUri(), "pg-same", "Software\\pgstore\\same");
+  HKEY mine = hosts.mine, theirs = hosts.theirs;
+  ASSERT_NE(nullptr, theirs);
   ASSERT_EQ(ERROR_SUCCESS, SetString(mine, "v", "one"));
   // This host's cache holds "one"; the other host makes it "two".
   ASSERT_EQ(ERROR_SUCCESS, SetString(theirs, "v", "two"));
@@ -391,20 +383,15 @@ TEST(PgStore, RewritingAValueChangesNothingAnywhere) {
             RegSetValueExA(mine, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 3));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
   CloseHandle(event);
-  for (HKEY handle : {theirs, mine, b, a}) RegCloseKey(handle);
 }
 
 // While one host lists a key index by index, another deletes and adds
 // subkeys: every name that stayed is listed exactly once, and the next
 // listing shows the other host's changes.
 TEST(PgStore, AListingMissesAndRepeatsNoNameAnotherHostLeftAlone) {
-  const std::string uri = TestPgUri();
-  HKEY a = nullptr, b = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-list-a", a));
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(uri, "pg-list-b", b));
-  RemoveTree(a, "Software\\pgstore\\listing");
-  HKEY mine = CreateKey(a, "Software\\pgstore\\listing");
-  HKEY theirs = CreateKey(b, "Software\\pgstore\\listing");
+  TwoHosts hosts(TestPgUri(), "pg-list", "Software\\pgstore\\listing");
+  HKEY mine = hosts.mine, theirs = hosts.theirs;
+  ASSERT_NE(nullptr, theirs);
   std::set<std::string> kept;
   for (int i = 0; i < 60; ++i) {
     const std::string name = "k" + std::to_string(100 + i);
@@ -433,7 +420,6 @@ TEST(PgStore, AListingMissesAndRepeatsNoNameAnotherHostLeftAlone) {
   EXPECT_EQ(kept.size() + 2, now.size());
   EXPECT_EQ("a-new", now.front());
   EXPECT_EQ("z-new", now.back());
-  for (HKEY handle : {theirs, mine, b, a}) RegCloseKey(handle);
 }
 
 // Many changes in one commit (qreg import's), on a machine whose store is
