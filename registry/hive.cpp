@@ -219,6 +219,7 @@ void Hive::DropListingsLocked(KeyId key) {
 
 void Hive::Closed(std::uintptr_t handle) {
   notifications_.Cancel(handle);
+  // Not through Enter(): a close need not wait for another thread's batch.
   std::unique_lock<std::mutex> lock(mutex_);
   listings_.erase(handle);
 }
