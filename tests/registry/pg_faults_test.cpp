@@ -135,7 +135,17 @@ TEST_F(PgFaults, AHungServerTimesOutAndAnUnknownCommitIsAFailure) {
   // then that server process stops.
   std::thread holder(
       [&] { Psql(cluster.uri(), "SELECT 1 FROM regkey_values FOR UPDATE; SELECT pg_sleep(4)"); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Until it holds the row (psql may be slow to start on a busy machine).
+  std::string sleeping;
+  for (int i = 0; i < 200 && sleeping != "1"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Psql(cluster.uri(), "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep'",
+         &sleeping);
+  }
+  if (sleeping != "1") {
+    holder.join();
+    FAIL() << "the other session never took the row";
+  }
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::kill(std::atoi(pid.c_str()), SIGSTOP);
