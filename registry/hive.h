@@ -16,11 +16,6 @@
 // again). What others commit meanwhile shows from the next index 0.
 #pragma once
 
-#include "registry/notifications.h"
-#include "registry/store/store.h"
-
-#include <windows.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -30,6 +25,10 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
+#include <windows.h>
+
+#include "registry/notifications.h"
+#include "registry/store/store.h"
 
 namespace regkey::registry {
 

@@ -26,9 +26,6 @@
 //   its cache through these instead of asking Version() at every call.
 #pragma once
 
-#include "platform/root_keys.h"
-#include "registry/store/change_feed.h"
-
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -37,6 +34,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/root_keys.h"
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry {
 

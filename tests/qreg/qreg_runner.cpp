@@ -1,6 +1,4 @@
-#include <gtest/gtest.h>
-
-#include "qreg_runner.h"
+#include "tests/qreg/qreg_runner.h"
 
 #include <atomic>
 #include <chrono>
@@ -9,13 +7,14 @@
 #include <iterator>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
-
-#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -210,7 +209,7 @@ std::string Plain(const std::string& out) {
   return text;
 }
 
-bool Shows(const std::string& file, const std::string& text) {
+bool FileShows(const std::string& file, const std::string& text) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < end) {
     if (Plain(FileText(file)).find(text) != std::string::npos) return true;

@@ -2,15 +2,15 @@
 // machine is a store file of its own, named by a machine map that the
 // children read (REGKEY_MACHINES); under Wine it is this machine by its own
 // name, which Wine's RegConnectRegistryA reaches (it knows no other).
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "cli/text.h"
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
+#include "tools/qreg/src/cli/text.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -196,7 +196,7 @@ TEST_F(Remote, ExportNamesTheMachineAndImportTakesItBack) {
 TEST_F(Remote, WatchWakesWhenAnotherProcessChangesTheMachine) {
   Qreg({"add", remote_ + "\\k"});
   Child watch = Start({"watch", remote_, "/s", "/once", "/t", "60000"}, "", false);
-  ASSERT_TRUE(Shows(watch.err, "Watching " + remoteFull_ + " and its subkeys"))
+  ASSERT_TRUE(FileShows(watch.err, "Watching " + remoteFull_ + " and its subkeys"))
       << FileText(watch.err);
   EXPECT_EQ(Qreg({"add", remote_ + "\\k", "/v", "v", "/d", "one"}).code, 0);
   const Result r = Finish(watch);

@@ -12,16 +12,16 @@
 // to know its cache current.
 #pragma once
 
-#include "registry/store/postgres/pg_feed.h"
-#include "registry/store/postgres/pg_link.h"
-#include "registry/store/store.h"
-
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "registry/store/postgres/pg_feed.h"
+#include "registry/store/postgres/pg_link.h"
+#include "registry/store/store.h"
 
 namespace regkey::registry {
 
