@@ -397,7 +397,7 @@ TEST(PgStore, AListingMissesAndRepeatsNoNameAnotherHostLeftAlone) {
   ASSERT_NE(nullptr, theirs);
   std::set<std::string> kept;
   for (int i = 0; i < 60; ++i) {
-    const std::string name = "k" + std::to_string(100 + i);
+    const std::string name = std::string("k").append(std::to_string(100 + i));
     RegCloseKey(CreateKey(mine, name));
     if (i % 3 != 0) kept.insert(name);
   }
@@ -407,7 +407,8 @@ TEST(PgStore, AListingMissesAndRepeatsNoNameAnotherHostLeftAlone) {
     if (index == 20) {
       // Below and above where the listing is.
       for (int i = 0; i < 60; i += 3)
-        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(theirs, ("k" + std::to_string(100 + i)).c_str()));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegDeleteKeyA(theirs, std::string("k").append(std::to_string(100 + i)).c_str()));
       RegCloseKey(CreateKey(theirs, "a-new"));
       RegCloseKey(CreateKey(theirs, "z-new"));
     }
