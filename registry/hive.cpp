@@ -11,6 +11,8 @@ namespace {
 
 // Entries the cache may hold before it is emptied.
 constexpr std::size_t kCacheLimit = 1u << 20;
+// Children a new child's row may be inserted before in a cached list.
+constexpr std::ptrdiff_t kMostChildrenMoved = 256;
 
 }  // namespace
 
@@ -58,22 +60,36 @@ void Hive::SyncLocked() {
 void Hive::ClearLocked() {
   keys_.clear();
   paths_.clear();
+  lastId_ = 0;
+  last_ = nullptr;
 }
 
 long Hive::KeyLocked(KeyId id, CachedKey*& key) {
-  auto it = keys_.find(id);
-  if (it == keys_.end()) {
-    CachedKey fresh;
-    if (const long error = store_->ReadKey(id, fresh.row, fresh.exists)) return error;
-    it = keys_.emplace(id, std::move(fresh)).first;
+  if (last_ == nullptr || lastId_ != id) {
+    auto it = keys_.find(id);
+    if (it == keys_.end()) {
+      CachedKey fresh;
+      if (const long error = store_->ReadKey(id, fresh.row, fresh.exists)) return error;
+      it = keys_.emplace(id, std::move(fresh)).first;
+    }
+    lastId_ = id;
+    last_ = &it->second;
   }
-  key = &it->second;
+  key = last_;
   return key->exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
 long Hive::FindLocked(KeyId parent, const std::string& path, KeyId& id) {
   if (auto it = paths_.find(path); it != paths_.end()) {
     id = it->second;
+    return ERROR_SUCCESS;
+  }
+  // A parent whose children are listed tells a missing child without the
+  // store.
+  if (auto it = keys_.find(parent); it != keys_.end() && it->second.children &&
+                                    !FindChildRow(*it->second.children, LastLevel(path))) {
+    id = 0;
+    paths_.emplace(path, 0);
     return ERROR_SUCCESS;
   }
   CachedKey fresh;
@@ -104,6 +120,22 @@ long Hive::ChildrenLocked(CachedKey& key) {
   key.children = std::move(rows);
   key.childTimesFinal = false;
   return ERROR_SUCCESS;
+}
+
+void Hive::AddChildLocked(CachedKey& parent, const KeyRow& row) {
+  if (!parent.children) return;
+  std::vector<ChildRow>& children = *parent.children;
+  const std::string_view fold = LastLevel(row.path);
+  const auto at = std::lower_bound(
+      children.begin(), children.end(), fold,
+      [](const ChildRow& child, std::string_view name) { return child.fold < name; });
+  // Inserting before many others costs more than reading the list again.
+  if (children.end() - at > kMostChildrenMoved) {
+    parent.children.reset();
+    return;
+  }
+  children.insert(at, ChildRow{row.id, row.name, std::string(fold), row.mtime});
+  parent.maxChildLength = std::max(parent.maxChildLength, static_cast<DWORD>(row.name.size()));
 }
 
 void Hive::TouchLocked(CachedKey& key, std::int64_t now) {
@@ -172,40 +204,63 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
     (prefix += '\\') += Fold(level);
     newKeys.push_back(NewKey{std::string(level), prefix});
   }
-  const std::int64_t now = FileTimeNow();
-  std::vector<KeyRow> rows;
-  std::size_t firstCreated = newKeys.size();
-  Written written;
-  long error = store_->CreateKey(base, basePath, newKeys, now, rows, firstCreated, written);
-  if (!error && rows.size() != newKeys.size()) error = ERROR_REGISTRY_CORRUPT;
-  if (!error && CurrentLocked(written)) {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const KeyRow& row = rows[i];
-      paths_[row.path] = row.id;
-      CachedKey fresh;
-      fresh.row = row;
-      fresh.exists = true;
-      if (i >= firstCreated) {
-        fresh.values.emplace();
-        fresh.children.emplace();
-        keys_[row.id] = std::move(fresh);
-        // Its parent gained a child.
-        auto parent = keys_.find(row.parent);
-        if (parent != keys_.end()) {
-          parent->second.children.reset();
-          TouchLocked(parent->second, now);
+  for (bool trustCache = true;; trustCache = false) {
+    // The levels the cache knows to exist are not looked for again: the
+    // store starts below the deepest of them.
+    std::size_t known = 0;
+    KeyId from = base;
+    while (trustCache && known < newKeys.size()) {
+      const auto it = paths_.find(newKeys[known].path);
+      if (it == paths_.end() || it->second == 0) break;
+      from = it->second;
+      ++known;
+    }
+    if (known == newKeys.size()) {
+      // Made meanwhile by another thread.
+      key = from;
+      path = newKeys.back().path;
+      return ERROR_SUCCESS;
+    }
+    const std::vector<NewKey> missing(newKeys.begin() + static_cast<std::ptrdiff_t>(known),
+                                      newKeys.end());
+    const std::int64_t now = FileTimeNow();
+    std::vector<KeyRow> rows;
+    std::size_t firstCreated = missing.size();
+    Written written;
+    long error = store_->CreateKey(from, known == 0 ? basePath : newKeys[known - 1].path, missing,
+                                   now, rows, firstCreated, written);
+    if (!error && rows.size() != missing.size()) error = ERROR_REGISTRY_CORRUPT;
+    if (!error && CurrentLocked(written)) {
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const KeyRow& row = rows[i];
+        paths_[row.path] = row.id;
+        CachedKey fresh;
+        fresh.row = row;
+        fresh.exists = true;
+        if (i >= firstCreated) {
+          fresh.values.emplace();
+          fresh.children.emplace();
+          keys_[row.id] = std::move(fresh);
+          // Its parent gained a child.
+          auto parent = keys_.find(row.parent);
+          if (parent != keys_.end()) {
+            AddChildLocked(parent->second, row);
+            TouchLocked(parent->second, now);
+          }
+        } else {
+          keys_.try_emplace(row.id, std::move(fresh));
         }
-      } else {
-        keys_.try_emplace(row.id, std::move(fresh));
       }
     }
+    FinishLocked(error, written);
+    // A level the cache knew went meanwhile: once more from the base.
+    if (error == ERROR_KEY_DELETED && known > 0) continue;
+    if (error) return error;
+    created = firstCreated < rows.size();
+    key = rows.back().id;
+    path = rows.back().path;
+    return ERROR_SUCCESS;
   }
-  FinishLocked(error, written);
-  if (error) return error;
-  created = firstCreated < rows.size();
-  key = rows.back().id;
-  path = rows.back().path;
-  return ERROR_SUCCESS;
 }
 
 long Hive::DeleteKey(KeyId base, std::string_view subPath) {

@@ -105,6 +105,8 @@ class Hive {
   long ChildrenLocked(CachedKey& key);
   // Whether the value is there with this type and data.
   bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
+  // Puts a new child in the parent's cached list (or drops the list).
+  void AddChildLocked(CachedKey& parent, const KeyRow& row);
   void TouchLocked(CachedKey& key, std::int64_t now);
   // Whether the cache may take in a write's effects: nobody else committed
   // between the cache's fill and the write.
@@ -122,6 +124,10 @@ class Hive {
   Notifications notifications_;
   std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)
   std::unordered_map<KeyId, CachedKey> keys_;
+  // The entry KeyLocked found last (entries stay put until the cache is
+  // emptied): successive calls on one key skip the search.
+  KeyId lastId_ = 0;
+  CachedKey* last_ = nullptr;
   std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
 };
 
