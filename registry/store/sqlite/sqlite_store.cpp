@@ -92,9 +92,11 @@ const char* const kStatements[] = {
     "ROLLBACK",
     "INSERT INTO keys(parent, name, path, mtime) VALUES (?1, ?2, ?3, ?4)",
     "UPDATE keys SET mtime = ?2 WHERE id = ?1",
-    "INSERT INTO vals(key, fold, name, type, data, seq, mtime) "
-    "SELECT ?1, ?2, ?3, ?4, ?5, (SELECT COALESCE(MAX(seq), 0) + 1 FROM vals WHERE key = ?1), ?6 "
-    "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
+    // One row of VALUES: an INSERT ... SELECT reading vals would go through a
+    // temporary table. A missing key makes seq null, and the row is skipped.
+    "INSERT OR IGNORE INTO vals(key, fold, name, type, data, seq, mtime) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, (SELECT COALESCE((SELECT MAX(seq) FROM vals WHERE key = ?1), 0) "
+    "+ 1 FROM keys WHERE id = ?1), ?6) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
     "mtime = excluded.mtime",
     "UPDATE vals SET type = ?4, data = ?5, mtime = ?6 WHERE key = ?1 AND fold = ?2",
@@ -241,11 +243,13 @@ long SqliteStore::Open(const std::string& location, StoreAccess access,
   // commits change a row or two in a few pages.
   // WAL: readers and one writer at a time across processes. NORMAL sync
   // makes a commit survive the process dying at once (power loss may lose
-  // the last commits, never the database's consistency).
+  // the last commits, never the database's consistency). A page cache of
+  // 16 MiB holds a large batch without writing pages out before its commit.
   const char* const setup =
       opened->inMemory_
           ? "PRAGMA foreign_keys = OFF;"
-          : "PRAGMA page_size = 1024; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;";
+          : "PRAGMA page_size = 1024; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
+            " PRAGMA cache_size = -16384;";
   if (!reading) {
     // Users who may read a shared store but not write it can read its WAL
     // only while the -wal and -shm files exist: they stay after the last
@@ -472,9 +476,23 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
 // One write: write lock, counter odd, the change, log append, commit, then
 // publish or abandon, counter even (registry/DESIGN.md walks the steps).
 template <typename Change>
-long SqliteStore::Write(Written& written, Change change) {
+long SqliteStore::Write(Written& written, Change change, bool oneRow) {
   written = Written{};
   if (readOnly_) return ERROR_ACCESS_DENIED;
+  if (batch_ && oneRow) {
+    // A change of one row happens whole or not at all: no savepoint needed.
+    long error;
+    try {
+      error = change(written.changes);
+      if (!error)
+        batch_->changes.insert(batch_->changes.end(), written.changes.begin(),
+                               written.changes.end());
+    } catch (const std::bad_alloc&) {
+      error = ERROR_OUTOFMEMORY;
+    }
+    if (error) written.changes.clear();
+    return error;
+  }
   if (batch_) {
     // Inside a batch each write is a savepoint: one that fails is undone
     // alone, and the batch goes on.
@@ -577,7 +595,8 @@ long SqliteStore::CreateKey(KeyId base, const std::string& basePath,
 long SqliteStore::SetValue(KeyId key, const std::string& path, const std::string& name,
                            const std::string& fold, std::uint32_t type, const void* data,
                            std::size_t size, std::int64_t mtime, Written& written) {
-  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+  // One row is updated, or none and one inserted.
+  const auto change = [&](std::vector<ChangeRow>& changes) -> long {
     // Overwriting an existing value updates its row alone.
     bool updated = false;
     {
@@ -595,7 +614,8 @@ long SqliteStore::SetValue(KeyId key, const std::string& path, const std::string
     }
     changes.push_back(Change(path, kChangeLastSet));
     return ERROR_SUCCESS;
-  });
+  };
+  return Write(written, change, true);
 }
 
 long SqliteStore::DeleteValue(KeyId key, const std::string& path, const std::string& fold,

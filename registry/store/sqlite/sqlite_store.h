@@ -70,8 +70,10 @@ class SqliteStore final : public Store {
   long Migrate();
   sqlite3_stmt* Statement(int which);
   // Runs `change` in one transaction; it adds its changes to `written`.
+  // `oneRow`: the change writes at most one row, so that within a batch a
+  // failure leaves nothing of it without a savepoint.
   template <typename Change>
-  long Write(Written& written, Change change);
+  long Write(Written& written, Change change, bool oneRow = false);
 
   long Begin();
   long Commit();
