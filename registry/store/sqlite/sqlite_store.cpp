@@ -85,8 +85,9 @@ const char* const kStatements[] = {
     "SELECT id, name, path, mtime FROM keys WHERE parent = ?1 ORDER BY path",
     "SELECT name, fold, type, data, mtime FROM vals WHERE key = ?1 ORDER BY seq",
     "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
-    "SELECT k.path, MAX(v.mtime) FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
-    "GROUP BY k.id",
+    // Children in the order of kReadChildren, with no grouping to sort.
+    "SELECT k.id, (SELECT MAX(mtime) FROM vals WHERE key = k.id), k.path FROM keys k "
+    "WHERE k.parent = ?1 ORDER BY k.path",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -407,11 +408,23 @@ long SqliteStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   Use use(Statement(kValuesLastWrite));
   sqlite3_bind_int64(*use, 1, id);
   int rc;
+  // The rows come in the children's order: each is the next child, unless the
+  // list differs from the store's, when it is looked for by name.
+  std::size_t next = 0;
   while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
-    const std::string path = ColumnText(*use, 0);
-    const std::int64_t mtime = sqlite3_column_int64(*use, 1);
-    if (ChildRow* child = FindChildRow(children, LastLevel(path)))
-      child->mtime = std::max(child->mtime, mtime);
+    ChildRow* child = nullptr;
+    if (next < children.size() && children[next].id == sqlite3_column_int64(*use, 0)) {
+      child = &children[next];
+    } else {
+      const auto* path = static_cast<const char*>(sqlite3_column_blob(*use, 2));
+      const auto size = static_cast<std::size_t>(sqlite3_column_bytes(*use, 2));
+      child = FindChildRow(children, LastLevel(std::string_view(path, size)));
+      if (child == nullptr) continue;
+    }
+    next = static_cast<std::size_t>(child - children.data()) + 1;
+    // Null for a child without values.
+    if (sqlite3_column_type(*use, 1) != SQLITE_NULL)
+      child->mtime = std::max<std::int64_t>(child->mtime, sqlite3_column_int64(*use, 1));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
