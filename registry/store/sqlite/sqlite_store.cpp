@@ -244,13 +244,11 @@ long SqliteStore::Open(const std::string& location, StoreAccess access,
   // commits change a row or two in a few pages.
   // WAL: readers and one writer at a time across processes. NORMAL sync
   // makes a commit survive the process dying at once (power loss may lose
-  // the last commits, never the database's consistency). A page cache of
-  // 16 MiB holds a large batch without writing pages out before its commit.
+  // the last commits, never the database's consistency).
   const char* const setup =
       opened->inMemory_
           ? "PRAGMA foreign_keys = OFF;"
-          : "PRAGMA page_size = 1024; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
-            " PRAGMA cache_size = -16384;";
+          : "PRAGMA page_size = 1024; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;";
   if (!reading) {
     // Users who may read a shared store but not write it can read its WAL
     // only while the -wal and -shm files exist: they stay after the last
