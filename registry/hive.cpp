@@ -9,8 +9,11 @@
 namespace regkey::registry {
 namespace {
 
-// Entries the cache may hold before it is emptied.
-constexpr std::size_t kCacheLimit = 1u << 20;
+// Entries (keys, paths, and the rows of listed children and values) the
+// cache may hold before it is emptied: about 150 MB at most.
+constexpr std::size_t kCacheLimit = 1u << 19;
+// Values a key may have before its cached list gets an index by name.
+constexpr std::size_t kUnindexedValues = 8;
 // Children a new child's row may be inserted before in a cached list.
 constexpr std::ptrdiff_t kMostChildrenMoved = 256;
 
@@ -37,7 +40,13 @@ long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr
 // (members are initialised, and destroyed in reverse, in declaration order).
 Hive::Hive(std::unique_ptr<Store> store)
     : store_(std::move(store)),
-      notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr) {}
+      notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr),
+      cacheLimit_(kCacheLimit) {}
+
+void Hive::SetCacheLimit(std::size_t entries) {
+  std::unique_lock<std::mutex> lock = Enter();
+  cacheLimit_ = entries;
+}
 
 std::unique_lock<std::mutex> Hive::Enter() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -49,12 +58,15 @@ std::unique_lock<std::mutex> Hive::Enter() {
 
 void Hive::SyncLocked() {
   // Within a batch nobody else writes: the cache stays the batch's own.
-  if (InBatchLocked()) return;
-  const std::uint64_t now = store_->Version();
-  if (now != stamp_ || now % 2 == 1 || keys_.size() + paths_.size() > kCacheLimit) {
-    ClearLocked();
-    stamp_ = now;
+  if (!InBatchLocked()) {
+    const std::uint64_t now = store_->Version();
+    if (now != stamp_ || now % 2 == 1) {
+      ClearLocked();
+      stamp_ = now;
+      return;
+    }
   }
+  if (cached_ > cacheLimit_) TrimLocked();
 }
 
 void Hive::ClearLocked() {
@@ -62,6 +74,20 @@ void Hive::ClearLocked() {
   paths_.clear();
   lastId_ = 0;
   last_ = nullptr;
+  cached_ = 0;
+}
+
+// Keeps the key used last, so that a list longer than the limit is not read
+// again at every call that walks it.
+void Hive::TrimLocked() {
+  if (last_ == nullptr) return ClearLocked();
+  auto kept = keys_.extract(lastId_);
+  const KeyId id = lastId_;
+  ClearLocked();
+  CachedKey& key = keys_.insert(std::move(kept)).position->second;
+  lastId_ = id;
+  last_ = &key;
+  cached_ = 1 + (key.values ? key.values->size() : 0) + (key.children ? key.children->size() : 0);
 }
 
 long Hive::KeyLocked(KeyId id, CachedKey*& key) {
@@ -71,6 +97,7 @@ long Hive::KeyLocked(KeyId id, CachedKey*& key) {
       CachedKey fresh;
       if (const long error = store_->ReadKey(id, fresh.row, fresh.exists)) return error;
       it = keys_.emplace(id, std::move(fresh)).first;
+      ++cached_;
     }
     lastId_ = id;
     last_ = &it->second;
@@ -90,6 +117,7 @@ long Hive::FindLocked(KeyId parent, const std::string& path, KeyId& id) {
                                     !FindChildRow(*it->second.children, LastLevel(path))) {
     id = 0;
     paths_.emplace(path, 0);
+    ++cached_;
     return ERROR_SUCCESS;
   }
   CachedKey fresh;
@@ -97,6 +125,7 @@ long Hive::FindLocked(KeyId parent, const std::string& path, KeyId& id) {
   id = fresh.exists ? fresh.row.id : 0;
   paths_.emplace(path, id);
   if (id != 0) keys_.try_emplace(id, std::move(fresh));
+  cached_ += 2;
   return ERROR_SUCCESS;
 }
 
@@ -104,10 +133,28 @@ long Hive::ValuesLocked(CachedKey& key) {
   if (key.values) return ERROR_SUCCESS;
   std::vector<ValueRow> rows;
   if (const long error = store_->ReadValues(key.row.id, rows)) return error;
-  key.valueIndex.clear();
-  for (std::size_t i = 0; i < rows.size(); ++i) key.valueIndex.emplace(rows[i].fold, i);
+  cached_ += rows.size();
   key.values = std::move(rows);
+  IndexValuesLocked(key);
   return ERROR_SUCCESS;
+}
+
+void Hive::IndexValuesLocked(CachedKey& key) {
+  key.valueIndex.reset();
+  if (!key.values || key.values->size() <= kUnindexedValues) return;
+  key.valueIndex = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+  for (std::size_t i = 0; i < key.values->size(); ++i)
+    key.valueIndex->emplace((*key.values)[i].fold, i);
+}
+
+std::size_t Hive::FindValueLocked(const CachedKey& key, const std::string& fold) {
+  if (key.valueIndex) {
+    const auto it = key.valueIndex->find(fold);
+    return it != key.valueIndex->end() ? it->second : kNoValue;
+  }
+  for (std::size_t i = 0; i < key.values->size(); ++i)
+    if ((*key.values)[i].fold == fold) return i;
+  return kNoValue;
 }
 
 long Hive::ChildrenLocked(CachedKey& key) {
@@ -117,6 +164,7 @@ long Hive::ChildrenLocked(CachedKey& key) {
   key.maxChildLength = 0;
   for (const ChildRow& row : rows)
     key.maxChildLength = std::max(key.maxChildLength, static_cast<DWORD>(row.name.size()));
+  cached_ += rows.size();
   key.children = std::move(rows);
   key.childTimesFinal = false;
   return ERROR_SUCCESS;
@@ -135,6 +183,7 @@ void Hive::AddChildLocked(CachedKey& parent, const KeyRow& row) {
     return;
   }
   children.insert(at, ChildRow{row.id, row.name, std::string(fold), row.mtime});
+  ++cached_;
   parent.maxChildLength = std::max(parent.maxChildLength, static_cast<DWORD>(row.name.size()));
 }
 
@@ -234,6 +283,7 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
       for (std::size_t i = 0; i < rows.size(); ++i) {
         const KeyRow& row = rows[i];
         paths_[row.path] = row.id;
+        cached_ += 2;
         CachedKey fresh;
         fresh.row = row;
         fresh.exists = true;
@@ -281,6 +331,7 @@ long Hive::DeleteKey(KeyId base, std::string_view subPath) {
     if (auto it = keys_.find(id); it != keys_.end()) {
       it->second.exists = false;
       it->second.values.reset();
+      it->second.valueIndex.reset();
       it->second.children.reset();
     }
     paths_[path] = 0;
@@ -402,18 +453,17 @@ long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, 
   CachedKey* key = nullptr;
   if (const long error = KeyLocked(id, key)) return error;
   if (const long error = ValuesLocked(*key)) return error;
-  auto it = key->valueIndex.find(Fold(name));
-  if (it == key->valueIndex.end()) return ERROR_FILE_NOT_FOUND;
-  const ValueRow& value = (*key->values)[it->second];
-  return CopyValue(value, type, data, size);
+  const std::size_t at = FindValueLocked(*key, Fold(name));
+  if (at == kNoValue) return ERROR_FILE_NOT_FOUND;
+  return CopyValue((*key->values)[at], type, data, size);
 }
 
 bool Hive::HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
   CachedKey* key = nullptr;
   if (KeyLocked(id, key) || ValuesLocked(*key)) return false;
-  const auto it = key->valueIndex.find(Fold(name));
-  if (it == key->valueIndex.end()) return false;
-  const ValueRow& value = (*key->values)[it->second];
+  const std::size_t at = FindValueLocked(*key, Fold(name));
+  if (at == kNoValue) return false;
+  const ValueRow& value = (*key->values)[at];
   return value.type == type && value.data.size() == size &&
          (size == 0 || std::memcmp(value.data.data(), data, size) == 0);
 }
@@ -432,15 +482,17 @@ long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* dat
   const long error =
       store_->SetValue(id, key->row.path, std::string(name), fold, type, data, size, now, written);
   if (!error && CurrentLocked(written) && key->values) {
-    const auto it = key->valueIndex.find(fold);
+    const std::size_t at = FindValueLocked(*key, fold);
     ValueRow* value = nullptr;
-    if (it != key->valueIndex.end()) {
-      value = &(*key->values)[it->second];
+    if (at != kNoValue) {
+      value = &(*key->values)[at];
     } else {
-      key->valueIndex.emplace(fold, key->values->size());
+      if (key->valueIndex) key->valueIndex->emplace(fold, key->values->size());
       value = &key->values->emplace_back();
       value->name = name;
       value->fold = fold;
+      ++cached_;
+      if (!key->valueIndex && key->values->size() > kUnindexedValues) IndexValuesLocked(*key);
     }
     value->type = type;
     value->data.assign(reinterpret_cast<const char*>(data), size);
@@ -464,13 +516,13 @@ long Hive::DeleteValue(KeyId id, std::string_view name) {
     if (key->values) {
       // The last value comes off in place; any other empties the cached list
       // (renumbering it would make deleting all values quadratic).
-      const auto it = key->valueIndex.find(fold);
-      if (it != key->valueIndex.end() && it->second + 1 == key->values->size()) {
+      const std::size_t at = FindValueLocked(*key, fold);
+      if (at != kNoValue && at + 1 == key->values->size()) {
         key->values->pop_back();
-        key->valueIndex.erase(it);
+        if (key->valueIndex) key->valueIndex->erase(fold);
       } else {
         key->values.reset();
-        key->valueIndex.clear();
+        key->valueIndex.reset();
       }
     }
     TouchLocked(*key, now);

@@ -73,6 +73,9 @@ class Hive {
   long EnumValue(KeyId key, DWORD index, char* name, DWORD capacity, DWORD& length, DWORD* type,
                  BYTE* data, DWORD* size);
 
+  // Entries the cache may take in before it is trimmed (tests make it small).
+  void SetCacheLimit(std::size_t entries);
+
   long Notify(KeyId key, std::uintptr_t handle, bool subtree, DWORD filter,
               std::shared_ptr<platform::KernelEvent> event);
   void CancelNotify(std::uintptr_t handle) { notifications_.Cancel(handle); }
@@ -81,9 +84,10 @@ class Hive {
   struct CachedKey {
     KeyRow row;
     bool exists = false;
-    std::optional<std::vector<ValueRow>> values;              // in order of creation
-    std::unordered_map<std::string, std::size_t> valueIndex;  // folded name -> position
-    std::optional<std::vector<ChildRow>> children;            // sorted by folded name
+    std::optional<std::vector<ValueRow>> values;  // in order of creation
+    // Folded name -> position, for keys with more than a few values.
+    std::unique_ptr<std::unordered_map<std::string, std::size_t>> valueIndex;
+    std::optional<std::vector<ChildRow>> children;  // sorted by folded name
     DWORD maxChildLength = 0;
     bool childTimesFinal = false;  // children's times include their values' times
   };
@@ -98,10 +102,15 @@ class Hive {
 
   void SyncLocked();
   void ClearLocked();
+  void TrimLocked();
   long KeyLocked(KeyId id, CachedKey*& key);
   // The child of `parent` at `path` (its folded path); 0 for none.
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
+  void IndexValuesLocked(CachedKey& key);
+  // The position of the value `fold` among the key's loaded values.
+  static constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
+  static std::size_t FindValueLocked(const CachedKey& key, const std::string& fold);
   long ChildrenLocked(CachedKey& key);
   // Whether the value is there with this type and data.
   bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
@@ -129,6 +138,8 @@ class Hive {
   KeyId lastId_ = 0;
   CachedKey* last_ = nullptr;
   std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
+  std::size_t cached_ = 0;  // entries and listed rows taken in since the cache was emptied
+  std::size_t cacheLimit_;
 };
 
 // Now as a FILETIME count (100 ns since 1601).
