@@ -13,9 +13,15 @@ function(regkey_target_options target)
 endfunction()
 
 if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  # Test executables run under 32-bit Wine, in a prefix inside the build folder.
+  # Test executables run under Wine of their own width, in a prefix inside the
+  # build folder.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(REGKEY_WINE_ARCH win64)
+  else()
+    set(REGKEY_WINE_ARCH win32)
+  endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      "${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")
+      "${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix;${REGKEY_WINE_ARCH}")
 endif()
 
 # Rebuilds and several checkouts of the project share compiled objects through

@@ -28,8 +28,7 @@ int Shell(const std::string& command, std::string* out = nullptr) {
 }
 
 const std::string kDir = QREG_TEST_DIR;
-const std::string kWine =
-    "WINEPREFIX='" + kDir + "/interop-wineprefix' WINEARCH=win32 WINEDEBUG=-all timeout 120 wine ";
+const std::string kWine = "timeout 120 '" WINE_RUN "' '" + kDir + "/interop-wineprefix' auto ";
 const std::string kQreg =
     std::string("'") + QREG_EXE + "' --store '" + kDir + "/interop.regstore' ";
 const std::string kKey = "HKCU\\\\Software\\\\qreg-interop";

@@ -26,6 +26,9 @@ expect() {
   fi
 }
 
+# One run first, untimed: making a new Wine prefix is no part of what is judged.
+"$@" pass >/dev/null 2>&1
+
 expect pass "" pass "$@"
 expect fail "tests failed" fail "$@"
 expect fail "" crash "$@"

@@ -1,7 +1,9 @@
 // Makes a large allocation fail for the scope of a test, so that the paths
 // that raise CMemoryException can be reached on every leg: a 32-bit process
 // can't get 2 GiB at once anyway; under AddressSanitizer the allocator's own
-// limit refuses it; elsewhere the address space is capped for the scope.
+// limit refuses it; on 64-bit Windows the key class's nothrow operator new is
+// replaced for the program and refuses 1 GiB or more for the scope;
+// elsewhere the address space is capped for the scope.
 #pragma once
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -19,11 +21,33 @@ extern "C" __attribute__((used)) const char* __asan_default_options() {
 #include <fstream>
 #endif
 
+#if defined(_WIN64)
+#include <cstddef>
+#include <new>
+
+namespace regkey::test {
+inline bool largeAllocationsFail = false;
+}  // namespace regkey::test
+
+// Include this header in one source file per test executable only.
+void* operator new(std::size_t nBytes, const std::nothrow_t&) noexcept {
+  if (regkey::test::largeAllocationsFail && nBytes >= (std::size_t{1} << 30)) return nullptr;
+  try {
+    return ::operator new(nBytes);
+  } catch (...) {
+    return nullptr;
+  }
+}
+#endif
+
 namespace regkey::test {
 
 class LargeAllocationsFail {
  public:
   LargeAllocationsFail() {
+#if defined(_WIN64)
+    largeAllocationsFail = true;
+#endif
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
     getrlimit(RLIMIT_AS, &saved_);
     unsigned long long pages = 0;
@@ -34,6 +58,9 @@ class LargeAllocationsFail {
 #endif
   }
   ~LargeAllocationsFail() {
+#if defined(_WIN64)
+    largeAllocationsFail = false;
+#endif
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
     setrlimit(RLIMIT_AS, &saved_);
 #endif
