@@ -2,8 +2,17 @@
 # turn warnings into errors; a plain configure only reports them.
 option(REGKEY_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 
+# regkey_target_options(TARGET [CONSUMER]): warnings, and the project's root on
+# the include path, through which the project's own code reaches internal
+# headers by their path from the root ("registry/hive.h"). A CONSUMER target
+# (the examples) sees only what an installed package's user sees: the public
+# headers its libraries give it.
 function(regkey_target_options target)
+  cmake_parse_arguments(ARG "CONSUMER" "" "" ${ARGN})
   target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(NOT ARG_CONSUMER)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  endif()
   if(REGKEY_WARNINGS_AS_ERRORS)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

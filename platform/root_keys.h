@@ -2,10 +2,9 @@
 // registry, its store and the command-line tool derive their own from.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <windows.h>
 
 namespace regkey::platform {
 

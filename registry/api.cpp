@@ -1,17 +1,16 @@
 // The Win32 registry functions, served by the embedded registry: argument
 // checks, handle resolution and access checks, then the machine's hive.
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <windows.h>
+
 #include "platform/handle_table.h"
 #include "platform/root_keys.h"
 #include "registry/handles.h"
 #include "registry/hive.h"
 #include "registry/machines.h"
 #include "registry/names.h"
-
-#include <windows.h>
-
-#include <cstring>
-#include <new>
-#include <string_view>
 
 namespace regkey::registry {
 namespace {

@@ -1,12 +1,11 @@
 #include "registry/change_counter.h"
 
-#include "registry/change_log.h"
-
+#include <chrono>
+#include <thread>
 #include <time.h>
 #include <windows.h>
 
-#include <chrono>
-#include <thread>
+#include "registry/change_log.h"
 
 namespace regkey::registry {
 namespace {

@@ -16,13 +16,13 @@
 // checked before any change it could miss is made.
 #pragma once
 
-#include "registry/side_file.h"
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "registry/side_file.h"
 
 namespace regkey::registry {
 

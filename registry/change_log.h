@@ -16,8 +16,6 @@
 // registry/DESIGN.md states the log's invariants and its steps in a write.
 #pragma once
 
-#include "registry/store/change_feed.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +23,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry {
 

@@ -1,8 +1,8 @@
 #include "registry/handles.h"
 
-#include "platform/handle_table.h"
-
 #include <new>
+
+#include "platform/handle_table.h"
 
 namespace regkey::registry {
 namespace {

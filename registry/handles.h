@@ -3,12 +3,11 @@
 // never reused, never an event's or a predefined root's.
 #pragma once
 
-#include "registry/hive.h"
-
-#include <windows.h>
-
 #include <cstdint>
 #include <memory>
+#include <windows.h>
+
+#include "registry/hive.h"
 
 namespace regkey::registry {
 

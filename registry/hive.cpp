@@ -1,10 +1,10 @@
 #include "registry/hive.h"
 
-#include "registry/names.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+
+#include "registry/names.h"
 
 namespace regkey::registry {
 namespace {

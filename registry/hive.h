@@ -8,11 +8,6 @@
 // nothing cached from one call to the next.
 #pragma once
 
-#include "registry/notifications.h"
-#include "registry/store/store.h"
-
-#include <windows.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -22,6 +17,10 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
+#include <windows.h>
+
+#include "registry/notifications.h"
+#include "registry/store/store.h"
 
 namespace regkey::registry {
 

@@ -1,14 +1,13 @@
 #include "registry/machine_map.h"
 
-#include "registry/names.h"
-
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include "registry/names.h"
 
 namespace regkey::registry {
 namespace {

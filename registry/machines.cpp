@@ -1,17 +1,16 @@
 #include "registry/machines.h"
 
-#include "registry/hive.h"
-#include "registry/machine_map.h"
-
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <mutex>
+#include "registry/hive.h"
+#include "registry/machine_map.h"
 
 namespace regkey::registry {
 namespace {

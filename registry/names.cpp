@@ -1,8 +1,7 @@
 #include "registry/names.h"
 
-#include <windows.h>
-
 #include <algorithm>
+#include <windows.h>
 
 namespace regkey::registry {
 

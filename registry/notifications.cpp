@@ -1,9 +1,8 @@
 #include "registry/notifications.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
+#include <windows.h>
 
 namespace regkey::registry {
 namespace {

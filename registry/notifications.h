@@ -3,9 +3,6 @@
 // event once, at the first logged change after it was armed that it matches.
 #pragma once
 
-#include "platform/kernel_event.h"
-#include "registry/store/change_feed.h"
-
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -13,6 +10,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/kernel_event.h"
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry {
 

@@ -2,10 +2,9 @@
 // across processes and rebuilds (log generations, fresh counter values).
 #pragma once
 
-#include <sys/random.h>
-
 #include <chrono>
 #include <cstdint>
+#include <sys/random.h>
 
 namespace regkey::registry {
 

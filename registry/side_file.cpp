@@ -1,9 +1,8 @@
 #include "registry/side_file.h"
 
-#include "registry/change_log.h"
-#include "registry/random_word.h"
-#include "registry/store_files.h"
-
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -11,9 +10,9 @@
 #include <unistd.h>
 #include <windows.h>
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
+#include "registry/change_log.h"
+#include "registry/random_word.h"
+#include "registry/store_files.h"
 
 namespace regkey::registry {
 namespace {

@@ -15,15 +15,14 @@
 // moves the counter or the log under their readers.
 #pragma once
 
-#include "registry/truncation_guard.h"
-
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
+
+#include "registry/truncation_guard.h"
 
 namespace regkey::registry {
 

@@ -1,15 +1,14 @@
 #include "registry/store_files.h"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <windows.h>
-
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <grp.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
+#include <windows.h>
 
 namespace regkey::registry {
 namespace {

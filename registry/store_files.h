@@ -13,10 +13,9 @@
 // a folder on the way.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <initializer_list>
 #include <string>
+#include <sys/stat.h>
 
 namespace regkey::registry {
 

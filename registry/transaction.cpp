@@ -1,9 +1,9 @@
 #include "registry/transaction.h"
 
+#include <windows.h>
+
 #include "registry/hive.h"
 #include "registry/machines.h"
-
-#include <windows.h>
 
 namespace regkey::registry {
 namespace {

@@ -1,12 +1,11 @@
 #include "registry/truncation_guard.h"
 
+#include <cstdint>
+#include <mutex>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <cstdint>
-#include <mutex>
 
 namespace regkey::registry {
 namespace {

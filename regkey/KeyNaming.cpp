@@ -1,7 +1,6 @@
 // Naming, opening and closing a key, and reaching the root it starts from.
-#include "regkey/qorCRegKey.h"
-
 #include "platform/root_keys.h"
+#include "regkey/qorCRegKey.h"
 #include "regkey/service/RegistryService.h"
 
 IMPLEMENT_DYNAMIC(qorCRegKey, CObject)

@@ -4,8 +4,6 @@
 // Wine, Wine's). Prints one line per measurement: its name, the median of
 // the repetitions in microseconds per operation, and the repetitions.
 // scripts/bench-vs-wine runs both builds in one go and sets them side by side.
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,9 +12,10 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <windows.h>
 
+#include "bench/support/private_store.h"
 #include "regkey/qorCRegKey.h"
-#include "support/private_store.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 // arrays. std::string does the same work in the same run for a ratio.
 #include <afx.h>
 #include <afxcoll.h>
-
 #include <string>
 
 #include <benchmark/benchmark.h>

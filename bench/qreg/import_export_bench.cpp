@@ -1,17 +1,17 @@
 // qreg import and export of a 20,000-key, 60,000-value file on a store file,
 // run in process through the commands themselves.
-#include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-#include "commands/commands.h"
-#include "regfile/reg_file.h"
-#include "support/private_store.h"
+#include <benchmark/benchmark.h>
+
+#include "bench/support/private_store.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace {
 

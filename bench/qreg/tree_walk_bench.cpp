@@ -1,12 +1,12 @@
 // qreg's tree walk over a chain of keys as deep as the registry allows, beside
 // the same reads with every key opened by its full name.
-#include <benchmark/benchmark.h>
-
 #include <string>
 #include <vector>
 
-#include "access/tree_walk.h"
-#include "support/private_store.h"
+#include <benchmark/benchmark.h>
+
+#include "bench/support/private_store.h"
+#include "tools/qreg/src/access/tree_walk.h"
 
 namespace {
 

@@ -3,16 +3,16 @@
 // one small value overwritten in a table of 10,000 and committed.
 // Nothing here syncs per commit except the *Sync rows, which show what a
 // commit that also survives a power cut costs.
-#include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <lmdb.h>
-#include <sqlite3.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+#include <lmdb.h>
+#include <sqlite3.h>
 
 namespace {
 

@@ -4,16 +4,16 @@
 // private server started for the run (scripts/pg-cluster, over its Unix
 // socket) and stopped at exit. The server syncs each commit to disk, unless
 // REGKEY_BENCH_PG_NO_FSYNC=1 runs it as the tests' server (fsync off).
-#include <benchmark/benchmark.h>
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <windows.h>
 
+#include <benchmark/benchmark.h>
+
+#include "bench/support/private_store.h"
 #include "registry/machines.h"
 #include "registry/store/postgres/pg_link.h"
-#include "support/private_store.h"
 
 namespace {
 

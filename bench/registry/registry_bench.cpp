@@ -1,14 +1,13 @@
 // Per-call cost of the embedded registry on a durable file store.
-#include <benchmark/benchmark.h>
-#include <sqlite3.h>
-#include <windows.h>
-
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
+#include <unistd.h>
+#include <windows.h>
 
-#include "support/private_store.h"
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include "bench/support/private_store.h"
 
 namespace {
 

@@ -4,18 +4,18 @@
 // through qorCRegKey; registry_pg_bench times the single calls. Argument 0 is
 // the file store, 1 the server; "round_trips" counts the requests sent to the
 // server per operation.
-#include <benchmark/benchmark.h>
-#include <unistd.h>
-#include <windows.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unistd.h>
+#include <windows.h>
 
-#include "regkey/qorCRegKey.h"
+#include <benchmark/benchmark.h>
+
+#include "bench/support/pg_server.h"
 #include "registry/machines.h"
 #include "registry/store/postgres/pg_link.h"
-#include "support/pg_server.h"
+#include "regkey/qorCRegKey.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 // Memory of a process that lists every key of a store of 1,000,000 keys
 // through the key class: its peak resident size as a counter.
-#include <benchmark/benchmark.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "regkey/qorCRegKey.h"
+#include <benchmark/benchmark.h>
+
+#include "bench/support/private_store.h"
 #include "registry/transaction.h"
-#include "support/private_store.h"
+#include "regkey/qorCRegKey.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Subtree deletion, listings and bulk value deletion on the registry in place.
-#include <benchmark/benchmark.h>
-
 #include <string>
 
+#include <benchmark/benchmark.h>
+
+#include "bench/support/private_store.h"
 #include "regkey/qorCRegKey.h"
-#include "support/private_store.h"
 
 namespace {
 

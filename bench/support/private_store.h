@@ -4,9 +4,8 @@
 
 #ifndef _WIN32
 #include <stdlib.h>
-#include <unistd.h>
-
 #include <string>
+#include <unistd.h>
 
 namespace regkey::bench {
 

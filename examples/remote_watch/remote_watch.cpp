@@ -8,11 +8,10 @@
 
 #include <afx.h>
 #include <afxcoll.h>
-#include <tchar.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <tchar.h>
 
 #include "regkey/qorCRegKey.h"
 

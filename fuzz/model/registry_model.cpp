@@ -1,4 +1,4 @@
-#include "model/registry_model.h"
+#include "fuzz/model/registry_model.h"
 
 #include <algorithm>
 

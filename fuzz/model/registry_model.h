@@ -6,14 +6,13 @@
 // the code (and the outputs) Windows documents for it.
 #pragma once
 
-#include <windows.h>
-
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+#include <windows.h>
 
 namespace regkey::fuzz {
 

@@ -1,4 +1,4 @@
-#include "targets/archive_objects.h"
+#include "fuzz/targets/archive_objects.h"
 
 #include <unordered_map>
 #include <vector>

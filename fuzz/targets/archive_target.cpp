@@ -10,11 +10,11 @@
 
 #include "framework/afx.h"
 #include "framework/afxcoll.h"
-#include "regkey/qorCRegKey.h"
+#include "fuzz/targets/archive_objects.h"
+#include "fuzz/targets/check.h"
+#include "fuzz/targets/targets.h"
 #include "registry/machines.h"
-#include "targets/archive_objects.h"
-#include "targets/check.h"
-#include "targets/targets.h"
+#include "regkey/qorCRegKey.h"
 
 namespace regkey::fuzz {
 namespace {

@@ -5,8 +5,8 @@
 // a text that starts with 0x03 is a null pointer.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "regfile/line_reader.h"
-#include "regfile/reg_file.h"
-#include "targets/check.h"
-#include "targets/targets.h"
+#include "fuzz/targets/check.h"
+#include "fuzz/targets/targets.h"
+#include "tools/qreg/src/regfile/line_reader.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace regkey::fuzz {
 namespace {

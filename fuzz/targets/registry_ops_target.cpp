@@ -1,17 +1,16 @@
 // Sequences of registry calls on a private in-memory machine, each checked
 // against the model of Windows' registry semantics: codes, outputs, events,
 // and at the end the whole tree.
-#include <windows.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include <windows.h>
 
-#include "model/registry_model.h"
+#include "fuzz/model/registry_model.h"
+#include "fuzz/targets/check.h"
+#include "fuzz/targets/op_input.h"
+#include "fuzz/targets/targets.h"
 #include "registry/machines.h"
-#include "targets/check.h"
-#include "targets/op_input.h"
-#include "targets/targets.h"
 
 namespace regkey::fuzz {
 namespace {

@@ -1,13 +1,12 @@
 // The value text parser (qreg add's /t, /d and /s) and the printer (query's
 // output) on any text: parsing never fails silently, and what it accepts
 // prints back as it was given (numbers and bytes re-parse to the same bytes).
+#include <string>
 #include <windows.h>
 
-#include <string>
-
-#include "targets/check.h"
-#include "targets/targets.h"
-#include "values/value_text.h"
+#include "fuzz/targets/check.h"
+#include "fuzz/targets/targets.h"
+#include "tools/qreg/src/values/value_text.h"
 
 namespace regkey::fuzz {
 namespace {

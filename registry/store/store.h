@@ -21,9 +21,6 @@
 //   serve a later call.
 #pragma once
 
-#include "platform/root_keys.h"
-#include "registry/store/change_feed.h"
-
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -32,6 +29,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/root_keys.h"
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry {
 

@@ -2,7 +2,6 @@
 // of bytes that do not fit it.
 #include <afx.h>
 #include <afxcoll.h>
-
 #include <cstdint>
 #include <cstring>
 #include <random>

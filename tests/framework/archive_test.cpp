@@ -1,5 +1,4 @@
 #include <afx.h>
-
 #include <cstring>
 #include <string>
 #include <vector>

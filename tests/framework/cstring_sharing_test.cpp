@@ -1,7 +1,6 @@
 // CString as MFC lays it out: one pointer to the characters, copies that share
 // them until one changes, and its text through "..." and printf.
 #include <afx.h>
-
 #include <cstdio>
 #include <cstring>
 #include <thread>

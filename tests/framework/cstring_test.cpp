@@ -1,5 +1,4 @@
 #include <afx.h>
-
 #include <climits>
 #include <cstring>
 #include <string>

@@ -1,7 +1,6 @@
 // TRY/CATCH/END_CATCH over the framework's pointer exceptions: the caught
 // exception is deleted when its handler ends, unless THROW_LAST passes it on.
 #include <afx.h>
-
 #include <atomic>
 #include <thread>
 

@@ -1,5 +1,4 @@
 #include <afx.h>
-
 #include <cstdint>
 #include <cstring>
 #include <vector>

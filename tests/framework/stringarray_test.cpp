@@ -1,5 +1,4 @@
 #include <afxcoll.h>
-
 #include <cstring>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
 #include <afxmt.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>

@@ -2,12 +2,13 @@
 // the Windows leg runs the same expectations against the system's <tchar.h>.
 #include <tchar.h>
 
+// <tchar.h> above stands on its own; the rest comes after it.
+#include <afx.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
-#include <afx.h>
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,13 +1,13 @@
 // Every file of the fuzz targets' corpus in the tree (the seeds and the inputs
 // that once found a fault) run through its target: a broken property aborts.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include "targets/targets.h"
+#include <gtest/gtest.h>
+
+#include "fuzz/targets/targets.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 // Loads the plugin with dlopen, as a host program loads its plugins, and runs
 // its round trip.
-#include <dlfcn.h>
-
 #include <cstdio>
+#include <dlfcn.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 1;

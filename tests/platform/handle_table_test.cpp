@@ -1,11 +1,11 @@
 // The handle values served on systems without Windows.
-#include <gtest/gtest.h>
-#include <windows.h>
+#include "platform/handle_table.h"
 
 #include <atomic>
 #include <string>
+#include <windows.h>
 
-#include "platform/handle_table.h"
+#include <gtest/gtest.h>
 
 namespace {
 

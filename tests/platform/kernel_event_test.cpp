@@ -1,9 +1,9 @@
 // Kernel events as Windows has them; runs against the real ones under Wine.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <chrono>
 #include <thread>
+#include <windows.h>
+
+#include <gtest/gtest.h>
 
 namespace {
 

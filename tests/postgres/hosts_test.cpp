@@ -1,11 +1,6 @@
 // Several "hosts" on one PostgreSQL server: each a registry_host_child
 // process with a machine map and a user store of its own, the server's
 // database named in its map (under a name of that host's choosing).
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -14,10 +9,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
-#include "host_process.h"
-#include "support/pg_cluster.h"
+#include <gtest/gtest.h>
+
+#include "tests/registry/host_process.h"
+#include "tests/support/pg_cluster.h"
 
 namespace {
 

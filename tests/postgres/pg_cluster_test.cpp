@@ -1,10 +1,10 @@
 // The servers tests get: the run's own, reachable only through its socket in
 // the build tree, and private ones that survive a restart with their data.
-#include "support/pg_cluster.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/pg_cluster.h"
 
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace {
 

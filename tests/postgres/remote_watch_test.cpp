@@ -1,18 +1,17 @@
 // The remote_watch example on a machine whose registry is the run's
 // PostgreSQL server: one process watches, another changes the key.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <string>
-
-#include "support/pg_cluster.h"
+#include "tests/support/pg_cluster.h"
 
 namespace {
 

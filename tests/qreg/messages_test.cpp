@@ -1,7 +1,7 @@
 // Every code the embedded registry can return has a message of its own: the
 // codes named in its README and in its sources, looked up in the platform's
 // windows.h.
-#include <gtest/gtest.h>
+#include "tools/qreg/src/console/messages.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "console/messages.h"
+#include <gtest/gtest.h>
 
 namespace qreg {
 namespace {
@@ -39,7 +39,7 @@ TEST(Messages, EveryCodeOfTheEmbeddedRegistryHasItsText) {
   const std::filesystem::path source = REGKEY_SOURCE_DIR;
   std::map<std::string, long> values;
   static const std::regex define("#define (ERROR_[A-Z0-9_]+) ([0-9]+)L");
-  const std::string header = Text(source / "platform/include/windows.h");
+  const std::string header = Text(source / "platform/include/platform/windows.h");
   for (auto it = std::sregex_iterator(header.begin(), header.end(), define);
        it != std::sregex_iterator(); ++it)
     values[(*it)[1]] = std::stol((*it)[2]);

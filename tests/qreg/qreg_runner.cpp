@@ -1,19 +1,20 @@
-#include <gtest/gtest.h>
-
-#include "qreg_runner.h"
+#include "tests/qreg/qreg_runner.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
+
+#include <gtest/gtest.h>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
-
-#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -206,6 +207,15 @@ std::string Plain(const std::string& out) {
   for (char c : out)
     if (c != '\r') text += c;
   return text;
+}
+
+bool FileShows(const std::string& file, const std::string& text) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < end) {
+    if (Plain(FileText(file)).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 Tool::Tool()

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch_key.h"
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_key.h"
 
 namespace qreg::test {
 
@@ -52,6 +54,8 @@ void WriteFile(const std::string& path, const std::string& text);
 // A version 5 file's UTF-16LE text as narrow text (for ASCII text).
 std::string Utf16Text(const std::string& bytes);
 std::string Plain(const std::string& out);  // without carriage returns
+// Whether the file comes to hold text (carriage returns aside) within 30 s.
+bool FileShows(const std::string& file, const std::string& text);
 
 inline const char kDone[] = "The operation completed successfully.\n";
 inline const char kMissing[] = "The system was unable to find the specified registry key or value.";

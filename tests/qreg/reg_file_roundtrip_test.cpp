@@ -2,7 +2,7 @@
 // reading it again (cases the fuzzer found).
 #include <gtest/gtest.h>
 
-#include "regfile/reg_file.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace qreg {
 namespace {

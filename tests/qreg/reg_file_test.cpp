@@ -1,9 +1,10 @@
-#include <gtest/gtest.h>
+#include "tools/qreg/src/regfile/reg_file.h"
 
 #include <algorithm>
 
-#include "regfile/line_reader.h"
-#include "regfile/reg_file.h"
+#include <gtest/gtest.h>
+
+#include "tools/qreg/src/regfile/line_reader.h"
 
 namespace qreg {
 namespace {
@@ -14,6 +15,17 @@ RegSection Section(const std::string& path, std::vector<Value> values) {
   s.key.path = path;
   for (Value& v : values) s.entries.push_back({std::move(v), false, 0});
   return s;
+}
+
+// The section holds exactly these values, in this order.
+void ExpectValues(const RegSection& section, const std::vector<Value>& values) {
+  ASSERT_EQ(section.entries.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Value& got = section.entries[i].value;
+    EXPECT_EQ(got.name, values[i].name);
+    EXPECT_EQ(got.type, values[i].type) << values[i].name;
+    EXPECT_EQ(got.data, values[i].data) << values[i].name;
+  }
 }
 
 RegFileError Refused(const std::string& text) {
@@ -59,13 +71,7 @@ TEST(RegFile, EveryTypeRoundTripsByteForByte) {
                                                << text;
   ASSERT_EQ(file.sections.size(), 2u);
   EXPECT_EQ(file.sections[1].key.FullName(), "HKEY_CURRENT_USER\\Software\\a\\empty");
-  ASSERT_EQ(file.sections[0].entries.size(), values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    const Value& got = file.sections[0].entries[i].value;
-    EXPECT_EQ(got.name, values[i].name);
-    EXPECT_EQ(got.type, values[i].type) << values[i].name;
-    EXPECT_EQ(got.data, values[i].data) << values[i].name;
-  }
+  ExpectValues(file.sections[0], values);
 }
 
 TEST(RegFile, Version5InUtf16CarriesEveryTypeAndNonAsciiText) {
@@ -96,13 +102,7 @@ TEST(RegFile, Version5InUtf16CarriesEveryTypeAndNonAsciiText) {
   ASSERT_TRUE(ParseRegFile(bytes, file, error)) << error.line << ": " << error.reason;
   ASSERT_EQ(file.sections.size(), 1u);
   EXPECT_EQ(file.sections[0].key.path, "Software\\" + high);
-  ASSERT_EQ(file.sections[0].entries.size(), values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    const Value& got = file.sections[0].entries[i].value;
-    EXPECT_EQ(got.name, values[i].name);
-    EXPECT_EQ(got.type, values[i].type) << values[i].name;
-    EXPECT_EQ(got.data, values[i].data) << values[i].name;
-  }
+  ExpectValues(file.sections[0], values);
 #ifndef _WIN32
   std::string out, why;
   EXPECT_FALSE(RegSectionText(Section("Software\\x", {{"s", REG_SZ, std::string("\xe9\0", 2)}}),

@@ -1,19 +1,17 @@
 // qreg's command line: help for each command, the version, the store file,
 // options named in errors, messages on standard error and results on
 // standard output, and read-only commands that never create a store.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
 
 #ifndef _WIN32
-#include <sys/stat.h>
-
 #include <cstdlib>
-
 #include <filesystem>
+#include <sys/stat.h>
 #endif
 
 namespace qreg::test {

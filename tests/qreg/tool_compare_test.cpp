@@ -1,11 +1,11 @@
 // qreg compare: reg's lines ("<", ">", "=") and exit codes (0 identical,
 // 2 different, 1 failure).
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
 
 namespace qreg::test {
 namespace {

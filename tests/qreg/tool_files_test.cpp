@@ -1,24 +1,23 @@
 // qreg export and import: the .reg formats, key names kept exactly, where
 // the text goes (files through links, pipes, standard output) and where it
 // comes from (standard input), the limits, and all-or-nothing imports.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "qreg_runner.h"
-#include "regfile/reg_file.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 #ifndef _WIN32
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <filesystem>
 #include <thread>
+#include <unistd.h>
 #endif
 
 namespace qreg::test {

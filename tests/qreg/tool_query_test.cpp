@@ -1,11 +1,11 @@
 // qreg query's options as reg documents them: /f searches with /k, /d, /v,
 // /c, /e and /t; /z, /se; roots alone; and --json for scripts.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
 
 namespace qreg::test {
 namespace {

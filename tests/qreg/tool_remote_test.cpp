@@ -2,17 +2,15 @@
 // machine is a store file of its own, named by a machine map that the
 // children read (REGKEY_MACHINES); under Wine it is this machine by its own
 // name, which Wine's RegConnectRegistryA reaches (it knows no other).
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "cli/text.h"
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
+#include "tools/qreg/src/cli/text.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -70,16 +68,6 @@ class Remote : public Tool {
 
   std::string machine_, remote_, remoteFull_;
 };
-
-// Whether the file comes to hold text within 30 s.
-bool Shows(const std::string& file, const std::string& text) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < end) {
-    if (Plain(FileText(file)).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
 
 TEST_F(Remote, AddQueryCopyCompareAndDeleteReachTheMachine) {
   ASSERT_EQ(Qreg({"add", remote_ + "\\sub", "/v", "s", "/d", "one"}).out, kDone);
@@ -206,7 +194,7 @@ TEST_F(Remote, ExportNamesTheMachineAndImportTakesItBack) {
 TEST_F(Remote, WatchWakesWhenAnotherProcessChangesTheMachine) {
   Qreg({"add", remote_ + "\\k"});
   Child watch = Start({"watch", remote_, "/s", "/once", "/t", "60000"}, "", false);
-  ASSERT_TRUE(Shows(watch.err, "Watching " + remoteFull_ + " and its subkeys"))
+  ASSERT_TRUE(FileShows(watch.err, "Watching " + remoteFull_ + " and its subkeys"))
       << FileText(watch.err);
   EXPECT_EQ(Qreg({"add", remote_ + "\\k", "/v", "v", "/d", "one"}).code, 0);
   const Result r = Finish(watch);

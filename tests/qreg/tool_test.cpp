@@ -1,11 +1,11 @@
 // qreg's commands on keys and values: add, query, delete, copy, and the tree
 // walks at the registry's depth limit.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
 
 namespace qreg::test {
 namespace {

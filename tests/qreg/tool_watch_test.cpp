@@ -1,27 +1,15 @@
 // qreg watch: what changed, once or until a time-out, as text or JSON. The
 // watcher runs while the test changes the registry; each change waits until
 // the watcher has printed the one before, so no two fall together.
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "qreg_runner.h"
+#include <gtest/gtest.h>
+
+#include "tests/qreg/qreg_runner.h"
 
 namespace qreg::test {
 namespace {
-
-// Whether the file comes to hold text within 30 s.
-bool Shows(const std::string& file, const std::string& text) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < end) {
-    if (Plain(FileText(file)).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
 
 TEST_F(Tool, WatchTimesOutWithoutAChange) {
   Qreg({"add", key_});
@@ -35,7 +23,7 @@ TEST_F(Tool, WatchTimesOutWithoutAChange) {
 TEST_F(Tool, WatchOnceSaysWhatChangedAndExitsZero) {
   Qreg({"add", key_ + "\\k"});
   Child watch = Start({"watch", key_, "/s", "/once", "/t", "60000"}, "", false);
-  ASSERT_TRUE(Shows(watch.err, "Watching " + full_ + " and its subkeys"));
+  ASSERT_TRUE(FileShows(watch.err, "Watching " + full_ + " and its subkeys"));
   EXPECT_EQ(Qreg({"add", key_ + "\\k", "/v", "v", "/d", "one"}).code, 0);
   const Result r = Finish(watch);
   EXPECT_EQ(r.code, 0) << r.err;
@@ -46,7 +34,7 @@ TEST_F(Tool, WatchOnceSaysWhatChangedAndExitsZero) {
 TEST_F(Tool, WatchThatSawAChangeExitsZeroAtItsTime) {
   Qreg({"add", key_});
   Child watch = Start({"watch", key_, "/t", "8000"}, "", false);
-  ASSERT_TRUE(Shows(watch.err, "Watching"));
+  ASSERT_TRUE(FileShows(watch.err, "Watching"));
   EXPECT_EQ(Qreg({"add", key_, "/v", "v", "/d", "1"}).code, 0);
   const Result r = Finish(watch);
   EXPECT_EQ(r.code, 0) << r.err;
@@ -57,7 +45,7 @@ TEST_F(Tool, WatchThatSawAChangeExitsZeroAtItsTime) {
 TEST_F(Tool, WatchReportsEveryKindOfChangeUntilItsTime) {
   Qreg({"add", key_});
   Child watch = Start({"watch", key_, "/s", "/t", "60000"}, "", false);
-  ASSERT_TRUE(Shows(watch.err, "Watching"));
+  ASSERT_TRUE(FileShows(watch.err, "Watching"));
   const std::string k = full_ + "\\k";
   const std::vector<std::pair<std::vector<std::string>, std::string>> steps = {
       {{"add", key_ + "\\k"}, "  key added      " + k + "\n"},
@@ -68,7 +56,7 @@ TEST_F(Tool, WatchReportsEveryKindOfChangeUntilItsTime) {
       {{"delete", key_ + "\\k", "/f"}, "  key deleted    " + k + "\n"}};
   for (const auto& [change, line] : steps) {
     ASSERT_EQ(Qreg(change).code, 0) << change[0];
-    EXPECT_TRUE(Shows(watch.out, line)) << line << FileText(watch.out);
+    EXPECT_TRUE(FileShows(watch.out, line)) << line << FileText(watch.out);
   }
 #ifndef _WIN32
   // The watched key itself goes: the watch reports it and ends. (Wine does
@@ -84,7 +72,7 @@ TEST_F(Tool, WatchReportsEveryKindOfChangeUntilItsTime) {
 TEST_F(Tool, WatchWritesJsonLines) {
   Qreg({"add", key_});
   Child watch = Start({"watch", key_, "/once", "--json", "/t", "60000"}, "", false);
-  ASSERT_TRUE(Shows(watch.err, "Watching"));
+  ASSERT_TRUE(FileShows(watch.err, "Watching"));
   Qreg({"add", key_, "/v", "n", "/t", "REG_DWORD", "/d", "5"});
   const Result r = Finish(watch);
   EXPECT_EQ(r.code, 0) << r.err;

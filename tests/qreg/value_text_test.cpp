@@ -1,11 +1,12 @@
+#include "tools/qreg/src/values/value_text.h"
+
 #include <gtest/gtest.h>
 
-#include "cli/key_path.h"
-#include "cli/options.h"
-#include "cli/text.h"
-#include "regfile/text_encoding.h"
-#include "values/json.h"
-#include "values/value_text.h"
+#include "tools/qreg/src/cli/key_path.h"
+#include "tools/qreg/src/cli/options.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/regfile/text_encoding.h"
+#include "tools/qreg/src/values/json.h"
 
 namespace qreg {
 namespace {

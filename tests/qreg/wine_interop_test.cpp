@@ -1,17 +1,17 @@
 // qreg on the embedded registry and Wine's own reg on Wine's registry, mixed
 // as a user would: each imports what the other exported, with the same keys,
 // values, types and bytes.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
-#include "regfile/reg_file.h"
+#include <gtest/gtest.h>
+
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace {
 

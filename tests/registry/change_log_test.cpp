@@ -2,13 +2,13 @@
 // long paths.
 #include "registry/change_log.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Closing a key handle while another thread arms a change request on it.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <atomic>
 #include <thread>
 #include <vector>
+#include <windows.h>
 
-#include "support/scratch_key.h"
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_key.h"
 
 namespace {
 

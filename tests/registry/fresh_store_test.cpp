@@ -1,6 +1,7 @@
 // What a store holds before anything is written to it.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "registry/hive.h"
 #include "registry/machines.h"

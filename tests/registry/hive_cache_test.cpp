@@ -1,11 +1,11 @@
 // The hive's cache under a small limit: trimmed between calls, it still
 // serves every listing and value as the store holds them.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <memory>
 #include <string>
 #include <vector>
+#include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "registry/hive.h"
 

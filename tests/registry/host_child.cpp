@@ -16,15 +16,14 @@
 //   fill KEYA KEYB FROM TO TAG code            (sets TAG-i alternately under KEYA and KEYB)
 //   stream KEY TAG             prints i after the value TAG-i is set, until killed
 //   quit
-#include <unistd.h>
-#include <windows.h>
-
 #include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
+#include <windows.h>
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
+#include <string>
 #include <windows.h>
 
-#include <string>
+#include <gtest/gtest.h>
 
-#include "support/scratch_key.h"
-#include "support/sentinel.h"
-#include "support/wine.h"
+#include "tests/support/scratch_key.h"
+#include "tests/support/sentinel.h"
+#include "tests/support/wine.h"
 
 namespace {
 

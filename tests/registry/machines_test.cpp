@@ -1,18 +1,17 @@
 // The machine map, RegConnectRegistryA's names, and the split of this
 // machine's roots between the user's store and the machine store. Each
 // "host" is a registry_host_child process with an environment of its own.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
 
-#include "host_process.h"
+#include <gtest/gtest.h>
+
 #include "registry/machine_map.h"
+#include "tests/registry/host_process.h"
 
 namespace {
 

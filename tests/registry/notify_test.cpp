@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
+#include <thread>
 #include <windows.h>
 
-#include <thread>
+#include <gtest/gtest.h>
 
-#include "support/scratch_key.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 

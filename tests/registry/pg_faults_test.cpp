@@ -1,17 +1,16 @@
 // The PostgreSQL store when the server is missing, goes away, hangs or
 // drops a connection: codes, bounded waits, reconnection, and armed requests
 // signalled. Each test that disturbs a server starts its own.
-#include <signal.h>
-
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <cstdlib>
+#include <signal.h>
 #include <string>
 #include <thread>
+#include <windows.h>
 
-#include "pg_hosts.h"
-#include "support/pg_cluster.h"
+#include <gtest/gtest.h>
+
+#include "tests/registry/pg_hosts.h"
+#include "tests/support/pg_cluster.h"
 
 namespace {
 

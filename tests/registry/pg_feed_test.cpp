@@ -1,12 +1,13 @@
 // What a commit announces and how watchers read it, without a server: the
 // payload's encoding, its limits, and the feed's numbering and losses.
-#include <gtest/gtest.h>
+#include "registry/store/postgres/pg_feed.h"
 
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "registry/store/postgres/pg_changes.h"
-#include "registry/store/postgres/pg_feed.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 // reached through RegConnectRegistryA as another machine would be.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <chrono>
 #include <string>
+#include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "registry/machines.h"
 

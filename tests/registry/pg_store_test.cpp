@@ -1,22 +1,22 @@
 // The PostgreSQL store on the run's server, through the Win32 functions:
 // several "hosts" (connections) on one database.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <atomic>
 #include <barrier>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+#include <windows.h>
 
-#include "pg_hosts.h"
+#include <gtest/gtest.h>
+
 #include "registry/store/postgres/pg_link.h"
 #include "registry/transaction.h"
-#include "support/pg_cluster.h"
+#include "tests/registry/pg_hosts.h"
+#include "tests/support/pg_cluster.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
 // The store's side file (`<store>-counter`) under file tricks, damage and a
 // full file system: no process writes through a file put in its place, dies
 // of it, or misses another process's change because of it.
+#include "registry/side_file.h"
+
+#include <cstdint>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdint>
-#include <string>
+#include <gtest/gtest.h>
 
-#include "registry/side_file.h"
-#include "store_harness.h"
+#include "tests/registry/store_harness.h"
 
 namespace {
 

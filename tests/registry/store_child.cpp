@@ -30,17 +30,16 @@
 //   true                       does nothing
 //
 // Exits 0 when every call it made succeeded (probe: always), else 1.
-#include <unistd.h>
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
+#include <windows.h>
 
-#include "store_child_protocol.h"
+#include "tests/registry/store_child_protocol.h"
 
 namespace {
 

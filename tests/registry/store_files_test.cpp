@@ -1,17 +1,17 @@
 // The safe-opening helpers any file store engine builds on: a file or folder
 // of a store is this user's alone, reached by its real path, and nothing put
 // in its place is opened, followed or written.
+#include "registry/store_files.h"
+
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <string>
+#include <gtest/gtest.h>
 
-#include "registry/store_files.h"
-#include "store_harness.h"
+#include "tests/registry/store_harness.h"
 
 namespace {
 

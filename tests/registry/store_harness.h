@@ -3,32 +3,32 @@
 // as declared machines, and small readers of files and values.
 #pragma once
 
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <grp.h>
+#include <iterator>
 #include <poll.h>
 #include <signal.h>
-#include <sqlite3.h>
+#include <string>
+#include <string_view>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
+#include <vector>
 #include <windows.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "registry/machines.h"
+#include "tests/support/child_process.h"
 
 extern char** environ;
 
@@ -93,7 +93,42 @@ class Child {
   };
 
   Child(const std::string& store, const std::vector<std::string>& args) : Child(store, args, {}) {}
-  Child(const std::string& store, const std::vector<std::string>& args, Options options) {
+  Child(const std::string& store, const std::vector<std::string>& args, const Options& options)
+      : child_(Arguments(args), {.env = Environment(store, options),
+                                 .folder = options.folder,
+                                 .asNobody = options.asNobody,
+                                 .errors = false}) {}
+
+  bool started() const { return child_.started(); }
+
+  // The next line the child prints, without its newline; false at the end
+  // of its output or when it prints nothing for kLineTimeoutMs.
+  bool ReadLine(std::string& line) { return child_.ReadLine(line, kLineTimeoutMs); }
+
+  bool WriteLine(const std::string& line = "go") { return child_.WriteLine(line); }
+
+  void Kill() { child_.Kill(); }
+
+  // Waits for the child to end; returns its wait status.
+  int Wait() { return child_.Wait(); }
+
+  // Waits for the child and tells whether it exited with code 0.
+  ::testing::AssertionResult Succeeded() {
+    const int status = Wait();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
+    if (WIFSIGNALED(status))
+      return ::testing::AssertionFailure() << "child died of signal " << WTERMSIG(status);
+    return ::testing::AssertionFailure() << "child exited with " << WEXITSTATUS(status);
+  }
+
+ private:
+  static std::vector<std::string> Arguments(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{REGKEY_STORE_CHILD};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+
+  static std::vector<std::string> Environment(const std::string& store, const Options& options) {
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string_view text(*entry);
@@ -107,111 +142,10 @@ class Child {
       env.push_back("XDG_DATA_HOME=" + fs::path(store).parent_path().string());
     }
     env.insert(env.end(), options.set.begin(), options.set.end());
-    std::vector<std::string> argv{REGKEY_STORE_CHILD};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> envp;
-    std::vector<char*> argp;
-    for (std::string& e : env) envp.push_back(e.data());
-    for (std::string& a : argv) argp.push_back(a.data());
-    envp.push_back(nullptr);
-    argp.push_back(nullptr);
-
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      ::close(in[0]);
-      ::close(in[1]);
-      return;
-    }
-    const bool drop = options.asNobody && ::geteuid() == 0;
-    // Only async-signal-safe calls between fork and exec.
-    const char* folder = options.folder.empty() ? nullptr : options.folder.c_str();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (folder != nullptr && ::chdir(folder) != 0) ::_exit(125);
-      ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-        ::_exit(126);
-      ::execve(argp[0], argp.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-    if (pid_ < 0) {
-      pid_ = 0;
-      Close();
-    }
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-    Close();
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-
-  // The next line the child prints, without its newline; false at the end
-  // of its output or when it prints nothing for kLineTimeoutMs.
-  bool ReadLine(std::string& line) {
-    for (;;) {
-      if (const std::size_t end = buffer_.find('\n'); end != std::string::npos) {
-        line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return true;
-      }
-      pollfd ready{output_, POLLIN, 0};
-      if (::poll(&ready, 1, kLineTimeoutMs) <= 0) return false;
-      char chunk[4096];
-      const ssize_t got = ::read(output_, chunk, sizeof chunk);
-      if (got <= 0) return false;
-      buffer_.append(chunk, static_cast<std::size_t>(got));
-    }
+    return env;
   }
 
-  bool WriteLine(const std::string& line = "go") {
-    const std::string text = line + "\n";
-    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  }
-
-  void Kill() { ::kill(pid_, SIGKILL); }
-
-  // Waits for the child to end; returns its wait status.
-  int Wait() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = 0;
-    return status;
-  }
-
-  // Waits for the child and tells whether it exited with code 0.
-  ::testing::AssertionResult Succeeded() {
-    const int status = Wait();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
-    if (WIFSIGNALED(status))
-      return ::testing::AssertionFailure() << "child died of signal " << WTERMSIG(status);
-    return ::testing::AssertionFailure() << "child exited with " << WEXITSTATUS(status);
-  }
-
- private:
-  void Close() {
-    if (input_ >= 0) ::close(input_);
-    if (output_ >= 0) ::close(output_);
-    input_ = output_ = -1;
-  }
-
-  pid_t pid_ = 0;
-  int input_ = -1;
-  int output_ = -1;
-  std::string buffer_;
+  ChildProcess child_;
 };
 
 // A store file reached from this process as a declared machine.

@@ -1,12 +1,12 @@
 // A store written before values carried their own times opens, keeps its
 // data and takes new writes.
-#include <gtest/gtest.h>
-#include <sqlite3.h>
+#include <algorithm>
+#include <string>
 #include <unistd.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <string>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "registry/store/sqlite/sqlite_store.h"
 

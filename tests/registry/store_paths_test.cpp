@@ -2,20 +2,19 @@
 // to the same files; folders and files another user could have placed or
 // could change are refused; with no home, no shared folder is ever used.
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/wait.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <functional>
+#include <grp.h>
 #include <iterator>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
 
-#include "store_harness.h"
+#include <gtest/gtest.h>
+
+#include "tests/registry/store_harness.h"
 
 namespace {
 

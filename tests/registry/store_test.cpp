@@ -2,20 +2,19 @@
 // on store files of its own in a scratch folder: child processes (the
 // registry_store_child helper) reach them through REGKEY_STORE, this process
 // through a declared machine, so it never opens its own local store.
-#include <sqlite3.h>
-#include <sys/wait.h>
-
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <memory>
 #include <random>
 #include <set>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
+#include <windows.h>
 
-#include "store_child_protocol.h"
-#include "store_harness.h"
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "tests/registry/store_child_protocol.h"
+#include "tests/registry/store_harness.h"
 
 namespace {
 

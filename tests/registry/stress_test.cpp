@@ -3,9 +3,6 @@
 // keeps closing the handle the others share. Every call must give one of the
 // codes its situation allows, every value read must be one that was
 // written, and every request armed must have ended once all is closed.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -14,8 +11,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <windows.h>
 
-#include "support/scratch_key.h"
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_key.h"
 
 namespace {
 

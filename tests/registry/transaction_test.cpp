@@ -1,14 +1,15 @@
 // Many changes in one transaction: all or nothing, seen by others only once
 // committed, seen by themselves at once.
-#include <gtest/gtest.h>
-#include <windows.h>
+#include "registry/transaction.h"
 
 #include <atomic>
 #include <string>
 #include <thread>
+#include <windows.h>
 
-#include "registry/transaction.h"
-#include "support/scratch_key.h"
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_key.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Deleting whole trees with RegDeleteTreeA, against deleting them key by key;
 // and RegFlushKey.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <string>
 #include <vector>
+#include <windows.h>
 
-#include "support/scratch_key.h"
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_key.h"
 
 namespace {
 

@@ -1,6 +1,3 @@
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -8,9 +5,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <windows.h>
 
-#include "support/scratch_key.h"
-#include "support/sentinel.h"
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_key.h"
+#include "tests/support/sentinel.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Naming, opening, closing and full names of a key object; remote roots.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/root_keys.h"
 #include "regkey/qorCRegKey.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 
@@ -37,20 +37,25 @@ void MakeKey(HKEY root, const std::string& path) {
   RegCloseKey(made);
 }
 
+// Not named: no full name, and Open refuses with 13 without a registry call.
+void ExpectNotNamed(qorCRegKey& key) {
+  EXPECT_FALSE(key.IsNamed());
+  EXPECT_TRUE(key.GetFullName().IsEmpty());
+  Recorded recorded;
+  EXPECT_FALSE(key.Open());
+  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  EXPECT_TRUE(recorded.service.calls.empty());
+}
+
 TEST(KeyNaming, FreshObjectIsNotNamedAndDoesNotOpen) {
   qorCRegKey key;
-  EXPECT_FALSE(key.IsNamed());
   EXPECT_FALSE(key.IsOpen());
   EXPECT_TRUE(key.IsLocal());
   EXPECT_EQ(key.GetAccess(), static_cast<REGSAM>(KEY_ALL_ACCESS));
   EXPECT_EQ(key.GetFlags(), 0);
   EXPECT_EQ(key.m_lError, 0);
   EXPECT_FALSE(key.WasCreated());
-  EXPECT_TRUE(key.GetFullName().IsEmpty());
-  Recorded recorded;
-  EXPECT_FALSE(key.Open());
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
-  EXPECT_TRUE(recorded.service.calls.empty());
+  ExpectNotNamed(key);
 }
 
 TEST(KeyNaming, RuntimeClassRecord) {
@@ -129,12 +134,7 @@ TEST(KeyNaming, SetKeyWithRootZeroLeavesTheObjectNotNamed) {
   key.m_lError = 5;
   ASSERT_TRUE(key.SetKey(nullptr, nullptr, "Software", KEY_READ));
   EXPECT_EQ(key.m_lError, 0);
-  EXPECT_FALSE(key.IsNamed());
-  EXPECT_TRUE(key.GetFullName().IsEmpty());
-  Recorded recorded;
-  EXPECT_FALSE(key.Open());
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
-  EXPECT_TRUE(recorded.service.calls.empty());
+  ExpectNotNamed(key);
 }
 
 TEST(KeyNaming, SubKeyOfDropsLeadingBackslashesAndInheritsFromTheParent) {
@@ -278,14 +278,23 @@ TEST(KeyOpening, OpenCreatesAMissingKeyWithTheExactCall) {
   EXPECT_TRUE(KeyExists(scratch.root(), scratch.path()));
 }
 
-TEST(KeyOpening, OpenOfAnOpenKeyMakesNoCallAndKeepsTheError) {
-  ScratchKey scratch("open-again");
+// A scratch key opened under a recording service, m_lError set to 5 after.
+class OpenKey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
+    ASSERT_TRUE(key.Open());
+    handle = key.GetKeyHandle();
+    key.m_lError = 5;
+  }
+
+  ScratchKey scratch{"open-key"};
   Recorded recorded;
   qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
-  ASSERT_TRUE(key.Open());
-  const HKEY handle = key.GetKeyHandle();
-  key.m_lError = 5;
+  HKEY handle = nullptr;
+};
+
+TEST_F(OpenKey, OpenAgainMakesNoCallAndKeepsTheError) {
   EXPECT_TRUE(key.Open());
   EXPECT_EQ(key.m_lError, 5);
   EXPECT_TRUE(key.WasCreated());
@@ -293,14 +302,7 @@ TEST(KeyOpening, OpenOfAnOpenKeyMakesNoCallAndKeepsTheError) {
   EXPECT_EQ(recorded.service.calls.size(), 1u);
 }
 
-TEST(KeyOpening, CloseKeepsTheErrorAndClosesOnce) {
-  ScratchKey scratch("open-close");
-  Recorded recorded;
-  qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
-  ASSERT_TRUE(key.Open());
-  const HKEY handle = key.GetKeyHandle();
-  key.m_lError = 5;
+TEST_F(OpenKey, CloseKeepsTheErrorAndClosesOnce) {
   key.Close();
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(key.GetKeyHandle(), nullptr);
@@ -402,25 +404,6 @@ TEST(KeyOpening, DestructionClosesTheHandle) {
   ASSERT_EQ(recorded.service.Count("Close"), 1u);
   EXPECT_EQ(recorded.service.Of("Close")[0].key, handle);
   EXPECT_TRUE(recorded.service.open.empty());
-}
-
-// A handle goes back to the service that handed it out, not to whichever
-// service is in place when the key closes.
-TEST(KeyOpening, CloseGoesToTheServiceThatOpenedTheKey) {
-  ScratchKey scratch("open-service");
-  Recorded opening;
-  qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
-  ASSERT_TRUE(key.Open());
-  const HKEY handle = key.GetKeyHandle();
-  {
-    Recorded later;
-    key.Close();
-    EXPECT_EQ(later.service.Count("Close"), 0u);
-  }
-  ASSERT_EQ(opening.service.Count("Close"), 1u);
-  EXPECT_EQ(opening.service.Of("Close")[0].key, handle);
-  EXPECT_EQ(opening.service.Of("Close")[0].result, 0);
 }
 
 TEST(KeyRoots, AcquireRootOfALocalKeyIsThePredefinedHandle) {

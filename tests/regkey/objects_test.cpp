@@ -1,12 +1,12 @@
 // Objects stored in REG_BINARY values through an archive.
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "regkey/qorCRegKey.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 

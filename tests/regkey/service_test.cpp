@@ -3,8 +3,8 @@
 
 #include "regkey/qorCRegKey.h"
 #include "regkey/service/ForwardingRegistryService.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 
@@ -49,6 +49,7 @@ TEST(ServiceScope, KeysUseTheInnermostServiceAndCloseWhereTheyOpened) {
     EXPECT_EQ(inner.service.Count("Close"), 0u);
     ASSERT_EQ(outer.service.Count("Close"), 1u);
     EXPECT_EQ(outer.service.Of("Close")[0].key, closedHandle);
+    EXPECT_EQ(outer.service.Of("Close")[0].result, 0);
     qorCRegKey late;
     ASSERT_TRUE(late.SetKey(nullptr, scratch.root(), scratch.path().c_str(), 0));
     const BYTE data[] = {1, 2, 3};

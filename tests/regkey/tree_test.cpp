@@ -1,6 +1,4 @@
 // Listings, bulk and subtree deletion, and change notification.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -8,14 +6,16 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "regkey/qorCRegKey.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 

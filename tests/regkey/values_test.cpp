@@ -1,13 +1,13 @@
 // Reading, writing and deleting values: results, codes and the close-after rule.
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <memory>
 
+#include <gtest/gtest.h>
+
 #include "regkey/qorCRegKey.h"
-#include "support/memory_limit.h"
-#include "support/recording_service.h"
-#include "support/scratch_key.h"
+#include "tests/regkey/support/memory_limit.h"
+#include "tests/regkey/support/recording_service.h"
+#include "tests/support/scratch_key.h"
 
 namespace {
 

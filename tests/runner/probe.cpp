@@ -2,14 +2,14 @@
 // the runner that judges test programs: pass, fail, crash, throw (an
 // exception no one catches), hang, exit-after (a nonzero exit status after
 // a passing summary) or silent (exits 0 before any summary).
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -3,13 +3,12 @@
 // itself (PrivatePgCluster), both through scripts/pg-cluster. Native only.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
 
 #ifndef REGKEY_PG_CLUSTER_SCRIPT
 #error "REGKEY_PG_CLUSTER_SCRIPT names scripts/pg-cluster (regkey_pg_target in CMake)"

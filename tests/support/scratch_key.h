@@ -3,11 +3,10 @@
 // registry as they found it. Uses the plain Win32 functions only.
 #pragma once
 
-#include <windows.h>
-
 #include <atomic>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 #ifdef _WIN32
 #include <process.h>

@@ -4,12 +4,11 @@
 // so closing the handle never frees an event that is still referenced.
 #pragma once
 
-#include <windows.h>
-
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <windows.h>
 
 namespace regkey::platform {
 

@@ -10,12 +10,12 @@
 // which wakes every request.
 #pragma once
 
-#include "registry/store/change_feed.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry::pg {
 

@@ -1,9 +1,9 @@
 #include "registry/store/postgres/pg_feed.h"
 
-#include "registry/store/postgres/pg_changes.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "registry/store/postgres/pg_changes.h"
 
 namespace regkey::registry::pg {
 

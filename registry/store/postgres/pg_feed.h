@@ -9,14 +9,14 @@
 // loss, and every watcher reading across it is told so.
 #pragma once
 
-#include "registry/store/change_feed.h"
-
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
+
+#include "registry/store/change_feed.h"
 
 namespace regkey::registry::pg {
 

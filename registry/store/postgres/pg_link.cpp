@@ -1,13 +1,12 @@
 #include "registry/store/postgres/pg_link.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 
 namespace regkey::registry::pg {
 namespace {

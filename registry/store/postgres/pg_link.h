@@ -7,8 +7,6 @@
 // never become SQL text.
 #pragma once
 
-#include <libpq-fe.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <libpq-fe.h>
 
 namespace regkey::registry::pg {
 

@@ -1,6 +1,9 @@
 #include "registry/store/postgres/pg_schema.h"
 
 #include <iterator>
+#include <string>
+
+#include "registry/store/store.h"
 
 namespace regkey::registry::pg {
 
@@ -8,13 +11,13 @@ namespace regkey::registry::pg {
 // Roots have no parent. A key's parent may not go while it has children
 // (checked at the end of each statement, so a whole subtree goes in one);
 // values go with their key. Times are FILETIME counts.
-const char* const kCreateSchema = R"sql(
+const char* const kTables = R"sql(
 BEGIN;
 SELECT pg_advisory_xact_lock(7381905261437029);
 CREATE TABLE IF NOT EXISTS regkey_meta(
   name text PRIMARY KEY,
   value bigint NOT NULL);
-CREATE SEQUENCE IF NOT EXISTS regkey_key_ids START 6;
+CREATE SEQUENCE IF NOT EXISTS regkey_key_ids START @FIRST_KEY@;
 CREATE SEQUENCE IF NOT EXISTS regkey_value_order;
 CREATE TABLE IF NOT EXISTS regkey_keys(
   id bigint PRIMARY KEY DEFAULT nextval('regkey_key_ids'),
@@ -36,13 +39,24 @@ CREATE INDEX IF NOT EXISTS regkey_values_in_order ON regkey_values(key, seq);
 INSERT INTO regkey_keys(id, parent, name, path, mtime)
   SELECT id, NULL, convert_to(name, 'UTF8'), convert_to(path, 'UTF8'),
          (extract(epoch FROM now()) * 10000000)::bigint + 116444736000000000
-  FROM (VALUES (1, 'HKEY_CLASSES_ROOT', 'HKCR'), (2, 'HKEY_CURRENT_USER', 'HKCU'),
-               (3, 'HKEY_LOCAL_MACHINE', 'HKLM'), (4, 'HKEY_USERS', 'HKU'),
-               (5, 'HKEY_CURRENT_CONFIG', 'HKCC')) AS roots(id, name, path)
+  FROM (VALUES @ROOTS@) AS roots(id, name, path)
   ON CONFLICT DO NOTHING;
 INSERT INTO regkey_meta(name, value) VALUES ('schema', 1), ('changes', 0) ON CONFLICT DO NOTHING;
 COMMIT;
 )sql";
+
+// The tables, then the roots (kRoots, ids from 1); other keys' ids follow.
+std::string CreateSchema() {
+  std::string roots;
+  for (const RootKey& root : kRoots) {
+    if (!roots.empty()) roots += ", ";
+    roots += "(" + std::to_string(root.id) + ", '" + root.name + "', '" + root.path + "')";
+  }
+  std::string schema = kTables;
+  schema.replace(schema.find("@FIRST_KEY@"), 11, std::to_string(kRootCount + 1));
+  schema.replace(schema.find("@ROOTS@"), 7, roots);
+  return schema;
+}
 
 const char* const kSchemaVersionQuery = "SELECT value FROM regkey_meta WHERE name = 'schema'";
 

@@ -1,9 +1,10 @@
 // The PostgreSQL store's tables and statements.
 #pragma once
 
-#include "registry/store/postgres/pg_link.h"
-
 #include <cstdint>
+#include <string>
+
+#include "registry/store/postgres/pg_link.h"
 
 namespace regkey::registry::pg {
 
@@ -11,7 +12,7 @@ namespace regkey::registry::pg {
 inline constexpr std::int64_t kSchemaVersion = 1;
 
 // Creates what is missing, under a lock that keeps concurrent creators apart.
-extern const char* const kCreateSchema;
+std::string CreateSchema();
 // The schema version, in text.
 extern const char* const kSchemaVersionQuery;
 // The channel every commit announces its changes on.

@@ -1,14 +1,13 @@
 #include "registry/store/postgres/pg_store.h"
 
-#include "registry/store/postgres/pg_changes.h"
-#include "registry/store/postgres/pg_schema.h"
-
-#include <windows.h>
-
 #include <algorithm>
 #include <charconv>
 #include <optional>
 #include <thread>
+#include <windows.h>
+
+#include "registry/store/postgres/pg_changes.h"
+#include "registry/store/postgres/pg_schema.h"
 
 namespace regkey::registry {
 
@@ -131,7 +130,7 @@ long PgStore::EnsureSchema() {
     }
     if (failure != Link::Failure::kServer || link_.sqlstate() != "42P01" || attempt > 0)
       return CodeFor(failure, false);
-    failure = link_.RunText(pg::kCreateSchema, result);
+    failure = link_.RunText(pg::CreateSchema().c_str(), result);
     if (failure == Link::Failure::kServer) {
       const long error = CodeFor(failure, false);
       link_.RunText("ROLLBACK", result);

@@ -10,16 +10,16 @@
 // seeing everything committed before it began.
 #pragma once
 
-#include "registry/store/postgres/pg_feed.h"
-#include "registry/store/postgres/pg_link.h"
-#include "registry/store/store.h"
-
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "registry/store/postgres/pg_feed.h"
+#include "registry/store/postgres/pg_link.h"
+#include "registry/store/store.h"
 
 namespace regkey::registry {
 

@@ -1,19 +1,18 @@
 #include "registry/store/sqlite/sqlite_store.h"
 
-#include "registry/names.h"
-#include "registry/store_files.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
+#include <windows.h>
+
+#include "registry/names.h"
+#include "registry/store_files.h"
 
 namespace regkey::registry {
 namespace {

@@ -16,16 +16,16 @@
 // commit.
 #pragma once
 
-#include "registry/change_counter.h"
-#include "registry/change_log.h"
-#include "registry/store/store.h"
-
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sqlite3.h>
+
+#include "registry/change_counter.h"
+#include "registry/change_log.h"
+#include "registry/store/store.h"
 
 namespace regkey::registry {
 

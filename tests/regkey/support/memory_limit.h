@@ -15,10 +15,9 @@ extern "C" __attribute__((used)) const char* __asan_default_options() {
 #endif
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+#include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <fstream>
 #endif
 
 #if defined(_WIN64)

@@ -4,15 +4,14 @@
 // are closed here, never there.
 #pragma once
 
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
+#include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "regkey/service/ForwardingRegistryService.h"
 

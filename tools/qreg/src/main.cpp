@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/help.h"
-#include "cli/text.h"
-#include "commands/commands.h"
-#include "console/console.h"
 #include "framework/afx.h"
+#include "tools/qreg/src/cli/help.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "access/registry_key.h"
+#include "tools/qreg/src/access/registry_key.h"
 
 #include <memory>
 

@@ -7,15 +7,14 @@
 // deletion of a tree.
 #pragma once
 
-#include <windows.h>
-
 #include <memory>
 #include <string>
 #include <vector>
+#include <windows.h>
 
-#include "cli/key_path.h"
 #include "framework/afxmt.h"
-#include "values/value.h"
+#include "tools/qreg/src/cli/key_path.h"
+#include "tools/qreg/src/values/value.h"
 
 namespace qreg {
 

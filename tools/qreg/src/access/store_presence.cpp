@@ -1,12 +1,11 @@
-#include "access/store_presence.h"
+#include "tools/qreg/src/access/store_presence.h"
 
 #ifndef _WIN32
+#include <cstdlib>
 #include <sys/stat.h>
 
-#include <cstdlib>
-
-#include "cli/text.h"
 #include "registry/machines.h"
+#include "tools/qreg/src/cli/text.h"
 #endif
 
 namespace qreg {

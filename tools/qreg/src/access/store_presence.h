@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/key_path.h"
+#include "tools/qreg/src/cli/key_path.h"
 
 namespace qreg {
 

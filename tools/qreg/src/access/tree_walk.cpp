@@ -1,9 +1,9 @@
-#include "access/tree_walk.h"
+#include "tools/qreg/src/access/tree_walk.h"
 
 #include <memory>
 #include <utility>
 
-#include "console/console.h"
+#include "tools/qreg/src/console/console.h"
 
 namespace qreg {
 

@@ -4,13 +4,12 @@
 // the depth of the tree.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 #include <vector>
+#include <windows.h>
 
-#include "access/registry_key.h"
-#include "regfile/reg_file.h"
+#include "tools/qreg/src/access/registry_key.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace qreg {
 

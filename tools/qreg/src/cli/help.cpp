@@ -1,6 +1,6 @@
-#include "cli/help.h"
+#include "tools/qreg/src/cli/help.h"
 
-#include "cli/text.h"
+#include "tools/qreg/src/cli/text.h"
 
 namespace qreg {
 namespace {

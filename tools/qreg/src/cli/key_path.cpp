@@ -1,7 +1,7 @@
-#include "cli/key_path.h"
+#include "tools/qreg/src/cli/key_path.h"
 
-#include "cli/text.h"
 #include "platform/root_keys.h"
+#include "tools/qreg/src/cli/text.h"
 
 namespace qreg {
 namespace {

@@ -2,11 +2,10 @@
 // (HKLM) or long (HKEY_LOCAL_MACHINE), in any case.
 #pragma once
 
-#include <windows.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
+#include <windows.h>
 
 namespace qreg {
 

@@ -1,8 +1,8 @@
-#include "cli/options.h"
+#include "tools/qreg/src/cli/options.h"
 
 #include <algorithm>
 
-#include "cli/text.h"
+#include "tools/qreg/src/cli/text.h"
 
 namespace qreg {
 namespace {

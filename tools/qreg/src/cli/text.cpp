@@ -1,4 +1,4 @@
-#include "cli/text.h"
+#include "tools/qreg/src/cli/text.h"
 
 namespace qreg {
 namespace {

@@ -1,7 +1,7 @@
-#include "access/registry_key.h"
-#include "commands/commands.h"
-#include "console/console.h"
-#include "values/value_text.h"
+#include "tools/qreg/src/access/registry_key.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
+#include "tools/qreg/src/values/value_text.h"
 
 namespace qreg {
 

@@ -3,15 +3,15 @@
 // elsewhere the importer notes, before each change, what the change
 // overwrites, deletes or creates, so that a failure midway can put the
 // registry back as it was.
-#include "commands/apply_reg_file.h"
+#include "tools/qreg/src/commands/apply_reg_file.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "access/tree_walk.h"
-#include "cli/text.h"
-#include "console/console.h"
+#include "tools/qreg/src/access/tree_walk.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/console/console.h"
 
 #ifndef _WIN32
 #include "registry/transaction.h"

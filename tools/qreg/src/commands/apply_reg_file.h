@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "regfile/reg_file.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace qreg {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_path.h"
-#include "cli/options.h"
+#include "tools/qreg/src/cli/key_path.h"
+#include "tools/qreg/src/cli/options.h"
 
 namespace qreg {
 

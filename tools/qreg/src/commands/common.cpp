@@ -1,11 +1,11 @@
 #include <cstdio>
 #include <utility>
 
-#include "access/registry_key.h"
-#include "access/store_presence.h"
-#include "cli/text.h"
-#include "commands/commands.h"
-#include "console/console.h"
+#include "tools/qreg/src/access/registry_key.h"
+#include "tools/qreg/src/access/store_presence.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
 
 namespace qreg {
 

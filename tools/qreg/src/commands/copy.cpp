@@ -1,9 +1,9 @@
 // Copy reads the whole source first, so a target inside the source's own
 // subtree is copied once and never chased.
-#include "access/tree_walk.h"
-#include "commands/commands.h"
-#include "console/console.h"
-#include "regfile/reg_file.h"
+#include "tools/qreg/src/access/tree_walk.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace qreg {
 

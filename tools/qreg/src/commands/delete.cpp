@@ -1,6 +1,6 @@
-#include "access/tree_walk.h"
-#include "commands/commands.h"
-#include "console/console.h"
+#include "tools/qreg/src/access/tree_walk.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
 
 namespace qreg {
 

@@ -1,11 +1,11 @@
 // Export streams the tree into the file as it walks it.
 #include <cstdio>
 
-#include "access/tree_walk.h"
-#include "commands/commands.h"
-#include "console/console.h"
-#include "files/output_file.h"
-#include "regfile/reg_file.h"
+#include "tools/qreg/src/access/tree_walk.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
+#include "tools/qreg/src/files/output_file.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace qreg {
 namespace {

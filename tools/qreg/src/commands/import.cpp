@@ -2,11 +2,11 @@
 // hands it to the one function that applies it.
 #include <string>
 
-#include "commands/apply_reg_file.h"
-#include "commands/commands.h"
-#include "console/console.h"
-#include "files/input_file.h"
-#include "regfile/reg_file.h"
+#include "tools/qreg/src/commands/apply_reg_file.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
+#include "tools/qreg/src/files/input_file.h"
+#include "tools/qreg/src/regfile/reg_file.h"
 
 namespace qreg {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "access/tree_walk.h"
-#include "cli/text.h"
-#include "commands/commands.h"
-#include "console/console.h"
-#include "values/json.h"
-#include "values/value_text.h"
+#include "tools/qreg/src/access/tree_walk.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/commands/commands.h"
+#include "tools/qreg/src/console/console.h"
+#include "tools/qreg/src/values/json.h"
+#include "tools/qreg/src/values/value_text.h"
 
 namespace qreg {
 namespace {

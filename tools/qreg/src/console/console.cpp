@@ -1,10 +1,10 @@
-#include "console/console.h"
+#include "tools/qreg/src/console/console.h"
 
 #include <cstdio>
 #include <iostream>
 
-#include "cli/text.h"
-#include "console/messages.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/console/messages.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -1,11 +1,10 @@
 // The terminal side: errors, questions, progress.
 #pragma once
 
-#include <windows.h>
-
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <windows.h>
 
 namespace qreg {
 

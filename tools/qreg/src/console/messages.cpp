@@ -1,4 +1,4 @@
-#include "console/messages.h"
+#include "tools/qreg/src/console/messages.h"
 
 #include <cstdio>
 

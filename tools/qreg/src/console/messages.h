@@ -1,9 +1,8 @@
 // Windows' message texts for the Win32 codes the tool can meet.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
+#include <windows.h>
 
 namespace qreg {
 

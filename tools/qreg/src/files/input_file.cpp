@@ -1,4 +1,4 @@
-#include "files/input_file.h"
+#include "tools/qreg/src/files/input_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "regfile/line_reader.h"
+#include "tools/qreg/src/regfile/line_reader.h"
 
 namespace qreg {
 

@@ -1,12 +1,11 @@
-#include "files/output_file.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "tools/qreg/src/files/output_file.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #ifdef _WIN32
 #include <io.h>

@@ -1,4 +1,4 @@
-#include "regfile/line_reader.h"
+#include "tools/qreg/src/regfile/line_reader.h"
 
 #include <algorithm>
 #include <cstring>

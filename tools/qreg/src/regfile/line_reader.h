@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "regfile/text_encoding.h"
+#include "tools/qreg/src/regfile/text_encoding.h"
 
 namespace qreg {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_path.h"
-#include "values/value.h"
+#include "tools/qreg/src/cli/key_path.h"
+#include "tools/qreg/src/values/value.h"
 
 namespace qreg {
 

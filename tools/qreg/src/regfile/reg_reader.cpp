@@ -1,15 +1,14 @@
 // Reading .reg files: the whole file is parsed and checked before anyone acts
 // on it, so a bad line refuses the file as a whole. The file streams in line
 // by line; only the parsed values are kept.
-#include <windows.h>
-
 #include <string_view>
 #include <vector>
+#include <windows.h>
 
-#include "cli/text.h"
-#include "regfile/line_reader.h"
-#include "regfile/reg_file.h"
-#include "regfile/text_encoding.h"
+#include "tools/qreg/src/cli/text.h"
+#include "tools/qreg/src/regfile/line_reader.h"
+#include "tools/qreg/src/regfile/reg_file.h"
+#include "tools/qreg/src/regfile/text_encoding.h"
 
 namespace qreg {
 namespace {

@@ -4,12 +4,11 @@
 // hex(1) bytes so nothing is lost or misread; REG_EXPAND_SZ and REG_MULTI_SZ
 // always go out as bytes (UTF-16LE in version 5, the narrow bytes in
 // REGEDIT4).
+#include <cstdio>
 #include <windows.h>
 
-#include <cstdio>
-
-#include "regfile/reg_file.h"
-#include "regfile/text_encoding.h"
+#include "tools/qreg/src/regfile/reg_file.h"
+#include "tools/qreg/src/regfile/text_encoding.h"
 
 namespace qreg {
 namespace {

@@ -1,9 +1,8 @@
-#include "regfile/text_encoding.h"
-
-#include <windows.h>
+#include "tools/qreg/src/regfile/text_encoding.h"
 
 #include <cstdint>
 #include <vector>
+#include <windows.h>
 
 namespace qreg {
 namespace {

@@ -1,12 +1,11 @@
-#include "values/json.h"
-
-#include <windows.h>
+#include "tools/qreg/src/values/json.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <windows.h>
 
-#include "values/value_text.h"
+#include "tools/qreg/src/values/value_text.h"
 
 namespace qreg {
 namespace {

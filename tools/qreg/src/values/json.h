@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "values/value.h"
+#include "tools/qreg/src/values/value.h"
 
 namespace qreg {
 

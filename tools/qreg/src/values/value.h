@@ -2,9 +2,8 @@
 // unnamed value), type code and the exact bytes.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
+#include <windows.h>
 
 namespace qreg {
 

@@ -1,10 +1,10 @@
-#include "values/value_text.h"
+#include "tools/qreg/src/values/value_text.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "cli/text.h"
+#include "tools/qreg/src/cli/text.h"
 
 namespace qreg {
 namespace {

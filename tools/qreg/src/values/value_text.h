@@ -1,12 +1,11 @@
 // Value types and data as reg prints and takes them on the command line.
 #pragma once
 
-#include <windows.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+#include <windows.h>
 
 namespace qreg {
 

@@ -1,5 +1,0 @@
-// The framework's collections: CStringArray.
-#pragma once
-
-#include "afx.h"
-#include "CStringArray.h"
