@@ -489,6 +489,9 @@ template <typename Change>
 long SqliteStore::Write(Written& written, Change change, bool oneRow) {
   written = Written{};
   if (readOnly_) return ERROR_ACCESS_DENIED;
+  if (batch_) {
+    if (const long lost = BatchLost()) return lost;
+  }
   if (batch_ && oneRow) {
     // A change of one row happens whole or not at all: no savepoint needed.
     long error;
@@ -500,7 +503,10 @@ long SqliteStore::Write(Written& written, Change change, bool oneRow) {
     } catch (const std::bad_alloc&) {
       error = ERROR_OUTOFMEMORY;
     }
-    if (error) written.changes.clear();
+    if (error) {
+      written.changes.clear();
+      if (sqlite3_get_autocommit(db_)) batch_->lost = error;
+    }
     return error;
   }
   if (batch_) {
@@ -520,6 +526,11 @@ long SqliteStore::Write(Written& written, Change change, bool oneRow) {
       error = ERROR_OUTOFMEMORY;
     }
     if (error) {
+      if (sqlite3_get_autocommit(db_)) {
+        batch_->lost = error;
+        written.changes.clear();
+        return error;
+      }
       Use use(Statement(kRollbackTo));
       Run(*use);
       written.changes.clear();
@@ -761,13 +772,18 @@ long SqliteStore::BeginBatch(std::uint64_t& before) {
   return ERROR_SUCCESS;
 }
 
+long SqliteStore::BatchLost() {
+  if (batch_->lost == 0 && sqlite3_get_autocommit(db_)) batch_->lost = ERROR_REGISTRY_IO_FAILED;
+  return batch_->lost;
+}
+
 long SqliteStore::EndBatch(bool commit, Written& written) {
   written = Written{};
   if (!batch_) return ERROR_INVALID_FUNCTION;
+  long error = commit ? BatchLost() : ERROR_CANCELLED;
   std::unique_ptr<Batch> batch = std::move(batch_);
   written.before = batch->before;
-  long error = commit ? ERROR_SUCCESS : ERROR_CANCELLED;
-  const bool logged = commit && !batch->changes.empty();
+  const bool logged = !error && !batch->changes.empty();
   const std::int64_t start = logged ? log_->Append(batch->changes) : 0;
   if (!error) error = Commit();
   if (error) {

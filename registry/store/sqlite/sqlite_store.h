@@ -90,7 +90,12 @@ class SqliteStore final : public Store {
     std::uint64_t begun = 0;
     std::uint64_t before = 1;
     std::vector<ChangeRow> changes;
+    long lost = 0;  // why SQLite ended the batch's transaction early (0: it did not)
   };
+  // Nonzero once SQLite has rolled the batch's transaction back by itself
+  // (after a full disk or an I/O error): later writes would each commit
+  // on their own, so they are refused, and the batch commits nothing.
+  long BatchLost();
 
   sqlite3* db_ = nullptr;
   bool inMemory_ = false;
