@@ -139,7 +139,7 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     OpenKey key;
     if (hKey == nullptr || !FindHandle(hKey, key)) return ERROR_INVALID_HANDLE;
     if (!RemoveHandle(hKey)) return ERROR_INVALID_HANDLE;
-    key.hive->CancelNotify(reinterpret_cast<std::uintptr_t>(hKey));
+    key.hive->Closed(reinterpret_cast<std::uintptr_t>(hKey));
     return ERROR_SUCCESS;
   });
 }
@@ -229,8 +229,9 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     if (const long error = ResolveWith(hKey, KEY_ENUMERATE_SUB_KEYS, key)) return error;
     DWORD length = 0;
     std::int64_t lastWrite = 0;
-    const long error = key.hive->EnumKey(key.key, dwIndex, lpName, *lpcchName, length,
-                                         lpftLastWriteTime != nullptr ? &lastWrite : nullptr);
+    const long error =
+        key.hive->EnumKey(reinterpret_cast<std::uintptr_t>(hKey), key.key, dwIndex, lpName,
+                          *lpcchName, length, lpftLastWriteTime != nullptr ? &lastWrite : nullptr);
     if (error) return error;
     *lpcchName = length;
     if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = '\0';

@@ -5,7 +5,15 @@
 // The cache is valid while the store's version is where it was when the
 // cache was filled; a commit by anyone else empties it, a commit made here
 // updates it in place. A store whose version is odd (it cannot tell) has
-// nothing cached from one call to the next.
+// nothing cached from one call to the next. For a store whose version costs
+// a request (a server's), a call checks the cache through the version its
+// own reads and writes report, and asks for the version only when it made
+// none; a call that finds its cache was stale runs again on an empty one.
+//
+// Listing subkeys: index 0 reads them (checked as any call); later indices
+// on the same handle are served from that reading, with no request, until
+// this process creates or deletes a subkey of the key (then they are read
+// again). What others commit meanwhile shows from the next index 0.
 #pragma once
 
 #include <condition_variable>
@@ -67,17 +75,20 @@ class Hive {
   long QueryInfo(KeyId key, KeyInfo& info);
   // The name at `index` into `name` (capacity in characters, terminator
   // included); `length` gets its length.
-  long EnumKey(KeyId key, DWORD index, char* name, DWORD capacity, DWORD& length,
-               std::int64_t* lastWrite);
+  // Indices past 0 come from what index 0 read through `handle` (see above).
+  long EnumKey(std::uintptr_t handle, KeyId key, DWORD index, char* name, DWORD capacity,
+               DWORD& length, std::int64_t* lastWrite);
   long EnumValue(KeyId key, DWORD index, char* name, DWORD capacity, DWORD& length, DWORD* type,
                  BYTE* data, DWORD* size);
 
-  // Entries the cache may take in before it is trimmed (tests make it small).
+  // Entries the cache may take in before it is emptied (tests make it small).
   void SetCacheLimit(std::size_t entries);
 
   long Notify(KeyId key, std::uintptr_t handle, bool subtree, DWORD filter,
               std::shared_ptr<platform::KernelEvent> event);
   void CancelNotify(std::uintptr_t handle) { notifications_.Cancel(handle); }
+  // The handle was closed: its requests end, its listing is dropped.
+  void Closed(std::uintptr_t handle);
 
  private:
   struct CachedKey {
@@ -86,9 +97,17 @@ class Hive {
     std::optional<std::vector<ValueRow>> values;  // in order of creation
     // Folded name -> position, for keys with more than a few values.
     std::unique_ptr<std::unordered_map<std::string, std::size_t>> valueIndex;
-    std::optional<std::vector<ChildRow>> children;  // sorted by folded name
+    // Sorted by folded name; shared with the listings that read it.
+    std::shared_ptr<std::vector<ChildRow>> children;
     DWORD maxChildLength = 0;
     bool childTimesFinal = false;  // children's times include their values' times
+  };
+
+  // The subkeys a handle's listing reads its indices past 0 from.
+  struct Listing {
+    KeyId key = 0;
+    std::shared_ptr<const std::vector<ChildRow>> children;
+    bool timesFinal = false;
   };
 
   explicit Hive(std::unique_ptr<Store> store);
@@ -99,9 +118,26 @@ class Hive {
   // Deletes the subtree with one store write per key and value.
   long DeleteTreeKeyByKeyLocked(KeyId id, const std::string& path, bool withKey, std::int64_t now);
 
-  void SyncLocked();
+  // Runs `call` (under the lock) as one registry call: the cache checked at
+  // its start or through its requests, and the call run once more on an
+  // empty cache when it turns out to have been served from a stale one.
+  template <typename Call>
+  long ServeLocked(Call call);
+  void SyncLocked(bool again);
+  // Takes in the store version a read saw.
+  void SeenLocked(std::uint64_t version);
+  // Whether what the call gave (`error`) stands; false when the cache it
+  // used was stale (the cache is then emptied).
+  bool ConfirmedLocked(long error);
   void ClearLocked();
-  void TrimLocked();
+  // Resolves `levels` below `base`.
+  long OpenLocked(KeyId base, const std::vector<std::string_view>& levels, KeyId& key,
+                  std::string& path);
+  // Drops the cached children of `key`, keeping what they tell of each
+  // child for finding it by path.
+  void ForgetChildrenLocked(CachedKey& key);
+  // Drops the listings of `key` (0: all), as this process changed its subkeys.
+  void DropListingsLocked(KeyId key);
   long KeyLocked(KeyId id, CachedKey*& key);
   // The child of `parent` at `path` (its folded path); 0 for none.
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
@@ -113,8 +149,6 @@ class Hive {
   long ChildrenLocked(CachedKey& key);
   // Whether the value is there with this type and data.
   bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
-  // Puts a new child in the parent's cached list (or drops the list).
-  void AddChildLocked(CachedKey& parent, const KeyRow& row);
   void TouchLocked(CachedKey& key, std::int64_t now);
   // Whether the cache may take in a write's effects: nobody else committed
   // between the cache's fill and the write.
@@ -132,12 +166,18 @@ class Hive {
   Notifications notifications_;
   std::uint64_t stamp_ = 1;  // store version the cache belongs to (odd: none)
   std::unordered_map<KeyId, CachedKey> keys_;
-  // The entry KeyLocked found last (entries stay put until the cache is
-  // emptied): successive calls on one key skip the search.
-  KeyId lastId_ = 0;
-  CachedKey* last_ = nullptr;
-  std::unordered_map<std::string, KeyId> paths_;  // folded path -> id, 0 for none
-  std::size_t cached_ = 0;  // entries and listed rows taken in since the cache was emptied
+  std::unordered_map<std::string, KeyId> paths_;          // folded path -> id, 0 for none
+  std::unordered_map<std::uintptr_t, Listing> listings_;  // by handle
+  // The call in progress: whether its cache is known current, whether it
+  // was seen stale, the latest version its requests saw, whether it wrote.
+  bool verified_ = true;
+  bool stale_ = false;
+  std::uint64_t newest_ = 1;
+  bool wrote_ = false;
+  const bool remoteVersion_;  // the store's version costs a request
+  // Keys, paths and the rows of listed children and values taken in since
+  // the cache was emptied; past the limit it is emptied again.
+  std::size_t cached_ = 0;
   std::size_t cacheLimit_;
 };
 

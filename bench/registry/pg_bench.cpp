@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/support/pg_server.h"
 #include "bench/support/private_store.h"
 #include "registry/machines.h"
 #include "registry/store/postgres/pg_link.h"
@@ -19,34 +20,15 @@ namespace {
 
 regkey::bench::PrivateStore setup("registry_pg_bench");
 
-std::string Run(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char chunk[512];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-      output.append(chunk, got);
-    ::pclose(pipe);
-  }
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
-}
-
 struct Server {
-  Server() {
-    const char* noSync = std::getenv("REGKEY_BENCH_PG_NO_FSYNC");
-    if (noSync != nullptr && std::string(noSync) == "1") fsync = " --no-fsync";
-    uri =
-        Run(std::string(REGKEY_PG_CLUSTER_SCRIPT) + " start " + kDir + fsync + " 2>&1 | tail -n 1");
-    if (regkey::registry::DeclareMachine("bench-pg", uri) != 0 ||
+  Server() : server(REGKEY_PG_CLUSTER_SCRIPT, REGKEY_BENCH_PG_DIR) {
+    if (server.uri().empty() || regkey::registry::DeclareMachine("bench-pg", server.uri()) != 0 ||
         RegConnectRegistryA("\\\\bench-pg", HKEY_LOCAL_MACHINE, &root) != 0) {
-      std::fprintf(stderr, "no PostgreSQL store at %s\n", uri.c_str());
+      std::fprintf(stderr, "no PostgreSQL store for the benchmark\n");
       std::exit(1);
     }
   }
-  ~Server() { Run(std::string(REGKEY_PG_CLUSTER_SCRIPT) + " stop " + kDir + " >/dev/null 2>&1"); }
-  static constexpr const char* kDir = "registry_pg_bench-cluster";
-  std::string fsync;
-  std::string uri;
+  regkey::bench::PgServer server;
   HKEY root = nullptr;
 };
 

@@ -1,9 +1,11 @@
 // A private PostgreSQL server for a benchmark program, through
-// scripts/pg-cluster: started (durable, as users run it) when constructed,
-// stopped when destroyed.
+// scripts/pg-cluster: started (durable, as users run it, unless
+// REGKEY_BENCH_PG_NO_FSYNC=1 asks for the tests' server without fsync) when
+// constructed, stopped when destroyed.
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace regkey::bench {
@@ -11,7 +13,9 @@ namespace regkey::bench {
 class PgServer {
  public:
   PgServer(const std::string& script, const std::string& dir) : script_(script), dir_(dir) {
-    uri_ = Run("start");
+    const char* noSync = std::getenv("REGKEY_BENCH_PG_NO_FSYNC");
+    durable_ = noSync == nullptr || std::string(noSync) != "1";
+    uri_ = Run("start", durable_ ? "" : " --no-fsync");
   }
   ~PgServer() { Run("stop"); }
   PgServer(const PgServer&) = delete;
@@ -19,11 +23,13 @@ class PgServer {
 
   // Empty when the server could not be started.
   const std::string& uri() const { return uri_; }
+  // Whether it syncs each commit to disk.
+  bool durable() const { return durable_; }
 
  private:
   // The command's last line of output; empty when it failed.
-  std::string Run(const char* command) const {
-    const std::string line = "'" + script_ + "' " + command + " '" + dir_ + "'";
+  std::string Run(const char* command, const char* options = "") const {
+    const std::string line = "'" + script_ + "' " + command + " '" + dir_ + "'" + options;
     FILE* pipe = ::popen(line.c_str(), "r");
     if (pipe == nullptr) return "";
     std::string text;
@@ -38,6 +44,7 @@ class PgServer {
   std::string script_;
   std::string dir_;
   std::string uri_;
+  bool durable_ = true;
 };
 
 }  // namespace regkey::bench

@@ -23,6 +23,14 @@ struct ChangeRow {
   bool truncated = false;  // `path` is only the start of a longer path
 };
 
+// A change of `kind` to the key at `path`, not yet numbered.
+inline ChangeRow MakeChange(const std::string& path, int kind) {
+  ChangeRow change;
+  change.path = path;
+  change.kind = kind;
+  return change;
+}
+
 // Where a store's watchers read the changes committed by others (other
 // processes, other hosts). Committed() and ReadSince() may be called from a
 // watcher thread while the store serves other calls.

@@ -19,6 +19,11 @@
 //   the store cannot tell (a commit in progress, no shared counter, or a
 //   store that learns of others' commits only by asking): nothing read may
 //   serve a later call.
+// - A store whose Version() costs a request (VersionIsRemote()) also tells,
+//   after each read, the version that read saw (Seen(), of the same
+//   snapshot as its rows), and sets a value to the type and data it already
+//   has without a change (0, nothing in `written.changes`): its hive checks
+//   its cache through these instead of asking Version() at every call.
 #pragma once
 
 #include <algorithm>
@@ -114,6 +119,9 @@ class Store {
 
   virtual std::uint64_t Version() = 0;
   virtual ChangeFeed& Changes() = 0;
+  virtual bool VersionIsRemote() const { return false; }
+  // The version the last read saw; odd when it cannot tell.
+  virtual std::uint64_t Seen() const { return 1; }
 
   // Reads. A missing key gives 0 and `found` false.
   virtual long ReadKey(KeyId id, KeyRow& row, bool& found) = 0;
@@ -124,6 +132,9 @@ class Store {
   virtual long ReadValues(KeyId id, std::vector<ValueRow>& rows) = 0;
   // Moves each child's time up to the latest of its values' times.
   virtual long AddValueTimes(KeyId id, std::vector<ChildRow>& children) = 0;
+  // ReadChildren and ReadValues at once (one snapshot where the store can).
+  virtual long ReadContents(KeyId id, std::vector<ChildRow>& children,
+                            std::vector<ValueRow>& values);
 
   // Writes, each one transaction (times are FILETIME counts).
   //

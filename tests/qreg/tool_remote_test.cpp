@@ -14,6 +14,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace qreg::test {
@@ -33,13 +34,14 @@ std::string InTestDir(const std::string& name) { return std::string(QREG_TEST_DI
 
 // The machine map every child reads: one machine with a store of its own
 // (QREG_TEST_REMOTE_STORE names another kind, such as a database), one whose
-// store is not there yet.
+// store is not there yet. A map of this process's own: the program also runs
+// with a database for the machine, maybe at the same time.
 void UseMachineMap() {
   const char* store = std::getenv("QREG_TEST_REMOTE_STORE");
   const std::string other = store != nullptr && *store != '\0'
                                 ? std::string(store)
                                 : InTestDir("qreg_remote_other.regstore");
-  const std::string map = InTestDir("qreg_remote_machines.conf");
+  const std::string map = InTestDir("qreg_remote_machines-" + std::to_string(::getpid()) + ".conf");
   WriteFile(map, std::string(kOther) + " " + other + "\n" + kAbsent + " " +
                      InTestDir("qreg_remote_absent.regstore") + "\n");
   chmod(map.c_str(), 0600);

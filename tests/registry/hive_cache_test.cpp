@@ -1,4 +1,4 @@
-// The hive's cache under a small limit: trimmed between calls, it still
+// The hive's cache under a small limit: emptied between calls, it still
 // serves every listing and value as the store holds them.
 #include <memory>
 #include <string>
@@ -15,7 +15,8 @@ using regkey::registry::Hive;
 using regkey::registry::KeyId;
 using regkey::registry::KeyInfo;
 
-constexpr KeyId kUser = 2;  // HKEY_CURRENT_USER's tree
+constexpr KeyId kUser = 2;                   // HKEY_CURRENT_USER's tree
+constexpr std::uintptr_t kHandle = 0x10000;  // the handle a listing goes through
 
 class HiveCache : public ::testing::Test {
  protected:
@@ -45,8 +46,8 @@ class HiveCache : public ::testing::Test {
 };
 
 // Names listed one call at a time while every other call reads another key,
-// so that the cache is trimmed between the calls of one listing.
-TEST_F(HiveCache, ListingsAndValuesStayWholeWhileTheCacheIsTrimmed) {
+// so that the cache is emptied between the calls of one listing.
+TEST_F(HiveCache, ListingsAndValuesStayWholeWhileTheCacheIsEmptied) {
   const KeyId parent = Create(kUser, "Software\\cache");
   std::vector<KeyId> children;
   for (int i = 0; i < 40; ++i) children.push_back(Create(parent, "k" + std::to_string(100 + i)));
@@ -58,13 +59,14 @@ TEST_F(HiveCache, ListingsAndValuesStayWholeWhileTheCacheIsTrimmed) {
   for (DWORD i = 0; i < 40; ++i) {
     char name[16];
     DWORD length = 0;
-    ASSERT_EQ(0, hive_->EnumKey(parent, i, name, sizeof name, length, nullptr));
+    ASSERT_EQ(0, hive_->EnumKey(kHandle, parent, i, name, sizeof name, length, nullptr));
     EXPECT_EQ("k" + std::to_string(100 + i), std::string(name, length));
     EXPECT_EQ(0, hive_->QueryInfo(children[i], info));
   }
   char name[16];
   DWORD length = 0;
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, hive_->EnumKey(parent, 40, name, sizeof name, length, nullptr));
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            hive_->EnumKey(kHandle, parent, 40, name, sizeof name, length, nullptr));
   for (int i = 0; i < 12; ++i) {
     EXPECT_EQ("data" + std::to_string(i), Get(parent, "V" + std::to_string(i)));
     EXPECT_EQ(0, hive_->QueryInfo(children[static_cast<std::size_t>(i)], info));

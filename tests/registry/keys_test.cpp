@@ -216,6 +216,29 @@ TEST(Keys, ListsSubkeysSortedWithoutRegardToCaseKeepingTheirCase) {
   RegCloseKey(key);
 }
 
+// A listing index by index sees what this process creates and deletes
+// meanwhile, through any handle, as Windows' live list does.
+TEST(Keys, AListingSeesThisProcesssOwnChangesAtTheNextIndex) {
+  ScratchKey scratch("listchange");
+  for (const char* name : {"b", "d", "f", "h"}) RegCloseKey(Create(scratch / name));
+  HKEY key = Create(scratch.path());
+  const auto nameAt = [&](DWORD index) {
+    char name[16];
+    DWORD length = sizeof name;
+    const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_SUCCESS ? std::string(name, length) : "error " + std::to_string(rc);
+  };
+  EXPECT_EQ("b", nameAt(0));
+  EXPECT_EQ("d", nameAt(1));
+  RegCloseKey(Create(scratch / "c"));
+  EXPECT_EQ("c", nameAt(1));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, (scratch / "d").c_str()));
+  EXPECT_EQ("f", nameAt(2));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "h"));
+  EXPECT_EQ("error " + std::to_string(ERROR_NO_MORE_ITEMS), nameAt(3));
+  RegCloseKey(key);
+}
+
 TEST(Keys, DeleteRefusesAKeyWithSubkeysAndInvalidatesHandles) {
   ScratchKey scratch("delete");
   HKEY child = Create(scratch / "parent\\child");

@@ -81,16 +81,10 @@ TEST_F(PgFaults, AStoppedServerGivesCodesAndWakesWaitsAndARestartedOneServesAgai
   // The next call connects again.
   EXPECT_EQ("before", QueryString(key, "v", &error));
   EXPECT_EQ(ERROR_SUCCESS, error);
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
-  HKEY theirs = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegOpenKeyExA(b, "Software\\pgstore\\restart", 0, KEY_ALL_ACCESS, &theirs));
-  EXPECT_EQ(ERROR_SUCCESS, SetString(theirs, "v", "after"));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
-  EXPECT_EQ("after", QueryString(key, "v"));
+  ExpectSetElsewhereWakesAndIsRead(key, true, event, b, "Software\\pgstore\\restart", key, "v",
+                                   "after");
   CloseHandle(event);
-  for (HKEY handle : {theirs, key, a, b}) RegCloseKey(handle);
+  for (HKEY handle : {key, a, b}) RegCloseKey(handle);
 }
 
 // The server ends one connection (as a restart or an administrator would):
@@ -140,7 +134,17 @@ TEST_F(PgFaults, AHungServerTimesOutAndAnUnknownCommitIsAFailure) {
   // then that server process stops.
   std::thread holder(
       [&] { Psql(cluster.uri(), "SELECT 1 FROM regkey_values FOR UPDATE; SELECT pg_sleep(4)"); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Until it holds the row (psql may be slow to start on a busy machine).
+  std::string sleeping;
+  for (int i = 0; i < 200 && sleeping != "1"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Psql(cluster.uri(), "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep'",
+         &sleeping);
+  }
+  if (sleeping != "1") {
+    holder.join();
+    FAIL() << "the other session never took the row";
+  }
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::kill(std::atoi(pid.c_str()), SIGSTOP);

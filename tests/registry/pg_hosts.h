@@ -57,6 +57,51 @@ inline std::string QueryString(HKEY key, const std::string& name, LONG* error = 
   return code == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(data), size) : std::string();
 }
 
+// Another host (its root `other`) sets value `name` of the key at `path` to
+// `data`: the request armed on `watched` (the same key, or one above it) with
+// `event` wakes, and `reader` (a handle on that key, here) reads the new data.
+inline void ExpectSetElsewhereWakesAndIsRead(HKEY watched, bool subtree, HANDLE event, HKEY other,
+                                             const std::string& path, HKEY reader,
+                                             const std::string& name, const std::string& data) {
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegNotifyChangeKeyValue(watched, subtree, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
+  HKEY theirs = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(other, path.c_str(), 0, KEY_ALL_ACCESS, &theirs));
+  EXPECT_EQ(ERROR_SUCCESS, SetString(theirs, name, data));
+  RegCloseKey(theirs);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+  EXPECT_EQ(data, QueryString(reader, name));
+}
+
+// Two hosts with a handle each on one key, `path` below their HKLM, emptied
+// of what an earlier run left there.
+class TwoHosts {
+ public:
+  TwoHosts(const std::string& uri, const std::string& name, const std::string& path) {
+    if (ConnectHost(uri, name + "-a", a_) != ERROR_SUCCESS ||
+        ConnectHost(uri, name + "-b", b_) != ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot reach the server as " << name;
+      return;
+    }
+    RemoveTree(a_, path);
+    mine = CreateKey(a_, path);
+    theirs = CreateKey(b_, path);
+  }
+  ~TwoHosts() {
+    for (HKEY handle : {theirs, mine, b_, a_})
+      if (handle != nullptr) RegCloseKey(handle);
+  }
+  TwoHosts(const TwoHosts&) = delete;
+  TwoHosts& operator=(const TwoHosts&) = delete;
+
+  HKEY mine = nullptr;    // the first host's
+  HKEY theirs = nullptr;  // the other's
+
+ private:
+  HKEY a_ = nullptr;
+  HKEY b_ = nullptr;
+};
+
 // Milliseconds since `start`.
 inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -

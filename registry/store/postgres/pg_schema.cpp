@@ -67,19 +67,27 @@ const char* const kListen = "LISTEN regkey_changes";
 const Statement kStatements[] = {
     {"regkey_counter", "SELECT value FROM regkey_meta WHERE name = 'changes'"},
     {"regkey_read_key",
-     "SELECT id, COALESCE(parent, 0), name, path, mtime FROM regkey_keys WHERE id = $1::bigint"},
+     "SELECT c.value, k.id, COALESCE(k.parent, 0), k.name, k.path, k.mtime "
+     "FROM regkey_meta c LEFT JOIN regkey_keys k ON k.id = $1::bigint WHERE c.name = 'changes'"},
     {"regkey_find_key",
-     "SELECT id, COALESCE(parent, 0), name, path, mtime FROM regkey_keys "
-     "WHERE parent = $1::bigint AND path = $2::bytea"},
+     "SELECT c.value, k.id, COALESCE(k.parent, 0), k.name, k.path, k.mtime "
+     "FROM regkey_meta c LEFT JOIN regkey_keys k ON k.parent = $1::bigint AND k.path = $2::bytea "
+     "WHERE c.name = 'changes'"},
     // Children's paths share the parent's prefix: ordering by path orders
     // by folded name.
     {"regkey_read_children",
-     "SELECT id, name, path, mtime FROM regkey_keys WHERE parent = $1::bigint ORDER BY path"},
+     "SELECT c.value, k.id, k.name, k.path, k.mtime "
+     "FROM regkey_meta c LEFT JOIN regkey_keys k ON k.parent = $1::bigint "
+     "WHERE c.name = 'changes' ORDER BY k.path"},
     {"regkey_read_values",
-     "SELECT name, fold, type, data, mtime FROM regkey_values WHERE key = $1::bigint ORDER BY seq"},
+     "SELECT c.value, v.name, v.fold, v.mtime, v.type, v.data "
+     "FROM regkey_meta c LEFT JOIN regkey_values v ON v.key = $1::bigint "
+     "WHERE c.name = 'changes' ORDER BY v.seq"},
     {"regkey_value_times",
-     "SELECT k.path, MAX(v.mtime) FROM regkey_keys k JOIN regkey_values v ON v.key = k.id "
-     "WHERE k.parent = $1::bigint GROUP BY k.id"},
+     "SELECT c.value, t.path, t.mtime FROM regkey_meta c LEFT JOIN "
+     "(SELECT k.path, MAX(v.mtime) AS mtime FROM regkey_keys k JOIN regkey_values v ON v.key = "
+     "k.id "
+     "WHERE k.parent = $1::bigint GROUP BY k.id) t ON true WHERE c.name = 'changes'"},
     {"regkey_lock_key",
      "SELECT COALESCE(parent, 0) FROM regkey_keys WHERE id = $1::bigint FOR UPDATE"},
     {"regkey_insert_key",
@@ -87,15 +95,22 @@ const Statement kStatements[] = {
      "VALUES ($1::bigint, $2::bytea, $3::bytea, $4::bigint) "
      "ON CONFLICT (parent, path) DO NOTHING RETURNING id"},
     {"regkey_touch_key", "UPDATE regkey_keys SET mtime = $2::bigint WHERE id = $1::bigint"},
-    // A whole set in one statement, committed on its own.
+    // A whole set in one statement, committed on its own: the counter it
+    // moved to, and 1; or, when the value already held this type and data
+    // (nothing written, nothing announced), the counter of its snapshot, and 0.
     {"regkey_set_value",
      "WITH v AS (INSERT INTO regkey_values(key, fold, name, type, data, mtime) "
      "VALUES ($1::bigint, $2::bytea, $3::bytea, $4::bigint, $5::bytea, $6::bigint) "
      "ON CONFLICT (key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
-     "mtime = excluded.mtime RETURNING 1), "
+     "mtime = excluded.mtime "
+     "WHERE regkey_values.type <> excluded.type OR regkey_values.data <> excluded.data "
+     "RETURNING 1), "
      "c AS (UPDATE regkey_meta SET value = value + 1 "
      "WHERE name = 'changes' AND EXISTS (SELECT 1 FROM v) RETURNING value) "
-     "SELECT c.value FROM c, LATERAL pg_notify('regkey_changes', c.value::text || $7::text) n"},
+     "SELECT c.value, 1 FROM c, "
+     "LATERAL pg_notify('regkey_changes', c.value::text || $7::text) n "
+     "UNION ALL SELECT m.value, 0 FROM regkey_meta m "
+     "WHERE m.name = 'changes' AND NOT EXISTS (SELECT 1 FROM c)"},
     {"regkey_delete_value",
      "DELETE FROM regkey_values WHERE key = $1::bigint AND fold = $2::bytea"},
     {"regkey_delete_key_values", "DELETE FROM regkey_values WHERE key = $1::bigint"},
@@ -126,6 +141,16 @@ const Statement kStatements[] = {
      "WHERE name = 'changes' AND EXISTS (SELECT 1 FROM t) RETURNING value) "
      "SELECT c.value FROM c, "
      "LATERAL pg_notify('regkey_changes', (c.value - 1)::text || $3::text) n"},
+    // Children (kind 0, by path) then values (kind 1, in order of creation):
+    // kind, id, name, path or folded name, time, type, data.
+    {"regkey_read_contents",
+     "SELECT c.value, x.kind, x.id, x.name, x.fold, x.mtime, x.type, x.data "
+     "FROM regkey_meta c LEFT JOIN ("
+     "SELECT 0 AS kind, k.id, k.name, k.path AS fold, NULL::bigint AS type, NULL::bytea AS data, "
+     "k.mtime, 0::bigint AS seq FROM regkey_keys k WHERE k.parent = $1::bigint "
+     "UNION ALL SELECT 1, NULL, v.name, v.fold, v.type, v.data, v.mtime, v.seq "
+     "FROM regkey_values v WHERE v.key = $1::bigint) x ON true "
+     "WHERE c.name = 'changes' ORDER BY x.kind, x.seq, x.fold"},
 };
 static_assert(std::size(kStatements) == kStatementCount, "one statement for each StatementId");
 

@@ -18,6 +18,9 @@ extern const char* const kSchemaVersionQuery;
 // The channel every commit announces its changes on.
 extern const char* const kListen;
 
+// The reads the hive makes (kReadKey to kValueTimes, kReadContents) give
+// the change counter of their snapshot in their first column, on a row of
+// their own (the other columns null) when they find nothing.
 enum StatementId {
   kCounter,
   kReadKey,
@@ -36,6 +39,7 @@ enum StatementId {
   kPublish,
   kLockCounter,
   kDeleteLeaf,
+  kReadContents,
   kStatementCount
 };
 

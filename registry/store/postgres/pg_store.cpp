@@ -23,13 +23,6 @@ constexpr int kAttempts = 20;
 
 bool Retryable(const std::string& sqlstate) { return sqlstate == "40001" || sqlstate == "40P01"; }
 
-ChangeRow Change(const std::string& path, int kind) {
-  ChangeRow change;
-  change.path = path;
-  change.kind = kind;
-  return change;
-}
-
 }  // namespace
 
 long PgStore::Open(const std::string& uri, StoreAccess access, std::unique_ptr<PgStore>& store) {
@@ -175,6 +168,25 @@ void PgStore::PollChanges() {
   Settle(true);
 }
 
+namespace {
+
+// Twice the counter in the first column of a result's first row; odd when
+// there is none that makes sense.
+std::uint64_t VersionIn(const Result& result) {
+  if (result.Rows() < 1 || result.Null(0, 0)) return 1;
+  const std::int64_t counter = result.Int(0, 0);
+  if (counter < 0 || counter > (std::int64_t{1} << 62)) return 1;
+  return static_cast<std::uint64_t>(counter) * 2;
+}
+
+// The rows a read of the hive's found: none when its only row is the
+// counter's own.
+int Found(const Result& result) {
+  return result.Rows() == 1 && result.Null(0, 1) ? 0 : result.Rows();
+}
+
+}  // namespace
+
 std::uint64_t PgStore::Version() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Without a connection nothing can be known; the read that follows
@@ -182,9 +194,7 @@ std::uint64_t PgStore::Version() {
   if (!link_.Connected()) return 1;
   Result result;
   if (Run(pg::kCounter, Params(), result) || result.Rows() != 1) return 1;
-  const std::int64_t counter = result.Int(0, 0);
-  if (counter < 0 || counter > (std::int64_t{1} << 62)) return 1;
-  return static_cast<std::uint64_t>(counter) * 2;
+  return VersionIn(result);
 }
 
 // A read is run again once on a new connection when the old one turned
@@ -200,14 +210,48 @@ long PgStore::Read(int which, const Params& params, Result& result) {
   }
 }
 
+long PgStore::ReadSeen(int which, const Params& params, Result& result) {
+  seen_ = 1;
+  if (const long error = Read(which, params, result)) return error;
+  seen_ = VersionIn(result);
+  return ERROR_SUCCESS;
+}
+
 namespace {
 
+// A key row of kReadKey or kFindKey (after the counter).
 void KeyFromResult(const Result& result, KeyRow& row) {
-  row.id = result.Int(0, 0);
-  row.parent = result.Int(0, 1);
-  row.name = result.Bytes(0, 2);
-  row.path = result.Bytes(0, 3);
-  row.mtime = result.Int(0, 4);
+  row.id = result.Int(0, 1);
+  row.parent = result.Int(0, 2);
+  row.name = result.Bytes(0, 3);
+  row.path = result.Bytes(0, 4);
+  row.mtime = result.Int(0, 5);
+}
+
+std::string LastLevelOf(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+
+// Children from columns `first` on: id, name, path, time.
+void ChildrenFromResult(const Result& result, int first, int count, std::vector<ChildRow>& rows) {
+  rows.reserve(rows.size() + static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    ChildRow row;
+    row.id = result.Int(i, first);
+    row.name = result.Bytes(i, first + 1);
+    row.fold = LastLevelOf(result.Bytes(i, first + 2));
+    row.mtime = result.Int(i, first + 3);
+    rows.push_back(std::move(row));
+  }
+}
+
+// A value from columns `first` on: name, folded name, time, type, data.
+ValueRow ValueFromResult(const Result& result, int row, int first) {
+  ValueRow value;
+  value.name = result.Bytes(row, first);
+  value.fold = result.Bytes(row, first + 1);
+  value.mtime = result.Int(row, first + 2);
+  value.type = static_cast<std::uint32_t>(result.Int(row, first + 3));
+  value.data = result.Bytes(row, first + 4);
+  return value;
 }
 
 }  // namespace
@@ -215,8 +259,8 @@ void KeyFromResult(const Result& result, KeyRow& row) {
 long PgStore::ReadKey(KeyId id, KeyRow& row, bool& found) {
   std::lock_guard<std::mutex> lock(mutex_);
   Result result;
-  if (const long error = Read(pg::kReadKey, Params().Int(id), result)) return error;
-  found = result.Rows() == 1;
+  if (const long error = ReadSeen(pg::kReadKey, Params().Int(id), result)) return error;
+  found = Found(result) == 1;
   if (found) KeyFromResult(result, row);
   return ERROR_SUCCESS;
 }
@@ -224,8 +268,9 @@ long PgStore::ReadKey(KeyId id, KeyRow& row, bool& found) {
 long PgStore::FindChild(KeyId parent, const std::string& path, KeyRow& row, bool& found) {
   std::lock_guard<std::mutex> lock(mutex_);
   Result result;
-  if (const long error = Read(pg::kFindKey, Params().Int(parent).Bytes(path), result)) return error;
-  found = result.Rows() == 1;
+  if (const long error = ReadSeen(pg::kFindKey, Params().Int(parent).Bytes(path), result))
+    return error;
+  found = Found(result) == 1;
   if (found) KeyFromResult(result, row);
   return ERROR_SUCCESS;
 }
@@ -234,17 +279,8 @@ long PgStore::ReadChildren(KeyId id, std::vector<ChildRow>& rows) {
   rows.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   Result result;
-  if (const long error = Read(pg::kReadChildren, Params().Int(id), result)) return error;
-  rows.reserve(static_cast<std::size_t>(result.Rows()));
-  for (int i = 0; i < result.Rows(); ++i) {
-    ChildRow row;
-    row.id = result.Int(i, 0);
-    row.name = result.Bytes(i, 1);
-    const std::string path = result.Bytes(i, 2);
-    row.fold = path.substr(path.rfind('\\') + 1);
-    row.mtime = result.Int(i, 3);
-    rows.push_back(std::move(row));
-  }
+  if (const long error = ReadSeen(pg::kReadChildren, Params().Int(id), result)) return error;
+  ChildrenFromResult(result, 1, Found(result), rows);
   return ERROR_SUCCESS;
 }
 
@@ -252,32 +288,39 @@ long PgStore::ReadValues(KeyId id, std::vector<ValueRow>& rows) {
   rows.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   Result result;
-  if (const long error = Read(pg::kReadValues, Params().Int(id), result)) return error;
-  rows.reserve(static_cast<std::size_t>(result.Rows()));
-  for (int i = 0; i < result.Rows(); ++i) {
-    ValueRow row;
-    row.name = result.Bytes(i, 0);
-    row.fold = result.Bytes(i, 1);
-    row.type = static_cast<std::uint32_t>(result.Int(i, 2));
-    row.data = result.Bytes(i, 3);
-    row.mtime = result.Int(i, 4);
-    rows.push_back(std::move(row));
-  }
+  if (const long error = ReadSeen(pg::kReadValues, Params().Int(id), result)) return error;
+  const int count = Found(result);
+  rows.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) rows.push_back(ValueFromResult(result, i, 1));
+  return ERROR_SUCCESS;
+}
+
+long PgStore::ReadContents(KeyId id, std::vector<ChildRow>& children,
+                           std::vector<ValueRow>& values) {
+  children.clear();
+  values.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  Result result;
+  if (const long error = ReadSeen(pg::kReadContents, Params().Int(id), result)) return error;
+  const int count = Found(result);
+  int firstValue = 0;
+  while (firstValue < count && result.Int(firstValue, 1) == 0) ++firstValue;
+  ChildrenFromResult(result, 2, firstValue, children);
+  values.reserve(static_cast<std::size_t>(count - firstValue));
+  for (int i = firstValue; i < count; ++i) values.push_back(ValueFromResult(result, i, 3));
   return ERROR_SUCCESS;
 }
 
 long PgStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   std::lock_guard<std::mutex> lock(mutex_);
   Result result;
-  if (const long error = Read(pg::kValueTimes, Params().Int(id), result)) return error;
-  for (int i = 0; i < result.Rows(); ++i) {
-    const std::string path = result.Bytes(i, 0);
-    const std::string fold = path.substr(path.rfind('\\') + 1);
-    const std::int64_t mtime = result.Int(i, 1);
-    const auto it =
-        std::lower_bound(children.begin(), children.end(), fold,
-                         [](const ChildRow& row, const std::string& f) { return row.fold < f; });
-    if (it != children.end() && it->fold == fold) it->mtime = std::max(it->mtime, mtime);
+  if (const long error = ReadSeen(pg::kValueTimes, Params().Int(id), result)) return error;
+  const int count = Found(result);
+  for (int i = 0; i < count; ++i) {
+    const std::string fold = LastLevelOf(result.Bytes(i, 1));
+    const std::int64_t mtime = result.Int(i, 2);
+    if (ChildRow* child = FindChildRow(children, fold))
+      child->mtime = std::max(child->mtime, mtime);
   }
   return ERROR_SUCCESS;
 }
@@ -421,7 +464,7 @@ long PgStore::CreateKey(KeyId base, const std::string& basePath, const std::vect
         if (const long error =
                 transaction.Run(pg::kFindKey, Params().Int(parent).Bytes(levels[i].path), result))
           return error;
-        found = result.Rows() == 1;
+        found = Found(result) == 1;
         if (found) KeyFromResult(result, row);
       }
       if (!found) {
@@ -437,12 +480,12 @@ long PgStore::CreateKey(KeyId base, const std::string& basePath, const std::vect
             if (const long error = transaction.Run(pg::kTouchKey, Params().Int(parent).Int(mtime)))
               return error;
           }
-          out.changes.push_back(Change(i == 0 ? basePath : rows.back().path, kChangeName));
+          out.changes.push_back(MakeChange(i == 0 ? basePath : rows.back().path, kChangeName));
         } else {
           if (const long error =
                   transaction.Run(pg::kFindKey, Params().Int(parent).Bytes(levels[i].path), result))
             return error;
-          if (result.Rows() != 1) {
+          if (Found(result) != 1) {
             // Created and deleted again meanwhile: this write starts over.
             retryable_ = true;
             return ERROR_BUSY;
@@ -464,7 +507,7 @@ long PgStore::SetValue(KeyId key, const std::string& path, const std::string& na
                        const std::string& fold, std::uint32_t type, const void* data,
                        std::size_t size, std::int64_t mtime, Written& written) {
   return Write(written, [&](Written& out) -> long {
-    out.changes.push_back(Change(path, kChangeLastSet));
+    out.changes.push_back(MakeChange(path, kChangeLastSet));
     std::optional<Transaction> savepoint;
     if (batch_) {
       savepoint.emplace(*this);
@@ -476,10 +519,15 @@ long PgStore::SetValue(KeyId key, const std::string& path, const std::string& na
     params.Int(mtime).Text(pg::EncodeChanges(out.changes));
     Result result;
     if (const long error = Run(pg::kSetValue, params, result, !batch_)) return error;
-    if (result.Rows() != 1) return ERROR_REGISTRY_CORRUPT;
-    const std::int64_t last = result.Int(0, 0);
-    out.before = static_cast<std::uint64_t>(last - 1) * 2;
-    out.after = static_cast<std::uint64_t>(last) * 2;
+    if (result.Rows() != 1 || VersionIn(result) % 2 == 1) return ERROR_REGISTRY_CORRUPT;
+    out.after = VersionIn(result);
+    if (result.Int(0, 1) == 1) {
+      out.before = out.after - 2;
+    } else {
+      // The value held this already: nothing changed, nothing to announce.
+      out.before = out.after;
+      out.changes.clear();
+    }
     if (savepoint) {
       if (const long error = savepoint->Commit()) return error;
     }
@@ -503,7 +551,7 @@ long PgStore::DeleteValue(KeyId key, const std::string& path, const std::string&
             transaction.Run(pg::kDeleteValue, Params().Int(key).Bytes(fold), deleted))
       return error;
     if (deleted.Affected() == 0) return ERROR_FILE_NOT_FOUND;
-    out.changes.push_back(Change(path, kChangeLastSet));
+    out.changes.push_back(MakeChange(path, kChangeLastSet));
     if (const long error = Publish(out)) return error;
     if (const long error = transaction.Commit()) return error;
     Announce(out);
@@ -513,8 +561,8 @@ long PgStore::DeleteValue(KeyId key, const std::string& path, const std::string&
 
 long PgStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtime, Written& written) {
   return Write(written, [&](Written& out) -> long {
-    out.changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
-    out.changes.push_back(Change(path, kChangeDeleted));
+    out.changes.push_back(MakeChange(path.substr(0, path.rfind('\\')), kChangeName));
+    out.changes.push_back(MakeChange(path, kChangeDeleted));
     std::optional<Transaction> savepoint;
     if (batch_) {
       savepoint.emplace(*this);
@@ -531,7 +579,7 @@ long PgStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtime, W
       // Nothing deleted: say why.
       Result key;
       if (const long why = Run(pg::kReadKey, Params().Int(id), key)) return why;
-      return key.Rows() == 1 ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+      return Found(key) == 1 ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     }
     out.after = static_cast<std::uint64_t>(result.Int(0, 0)) * 2;
     out.before = out.after - 4;
@@ -574,17 +622,18 @@ long PgStore::DeleteTree(KeyId id, const std::string& path, bool withKey, std::i
       }
       if (const long error = transaction.Run(pg::kTouchKey, Params().Int(parent).Int(mtime)))
         return error;
-      out.changes.push_back(Change(path.substr(0, path.rfind('\\')), kChangeName));
-      out.changes.push_back(Change(path, kChangeTreeDeleted));
+      out.changes.push_back(MakeChange(path.substr(0, path.rfind('\\')), kChangeName));
+      out.changes.push_back(MakeChange(path, kChangeTreeDeleted));
     } else {
-      if (children.Rows() == 0 && values.Affected() == 0) return ERROR_SUCCESS;
+      const int childCount = Found(children);
+      if (childCount == 0 && values.Affected() == 0) return ERROR_SUCCESS;
       if (const long error = transaction.Run(pg::kTouchKey, Params().Int(id).Int(mtime)))
         return error;
-      if (children.Rows() != 0) out.changes.push_back(Change(path, kChangeName));
-      if (values.Affected() != 0) out.changes.push_back(Change(path, kChangeLastSet));
-      for (int i = 0; i < children.Rows(); ++i) {
-        const std::string child = children.Bytes(i, 2);
-        out.changes.push_back(Change(child, kChangeTreeDeleted));
+      if (childCount != 0) out.changes.push_back(MakeChange(path, kChangeName));
+      if (values.Affected() != 0) out.changes.push_back(MakeChange(path, kChangeLastSet));
+      for (int i = 0; i < childCount; ++i) {
+        const std::string child = children.Bytes(i, 3);
+        out.changes.push_back(MakeChange(child, kChangeTreeDeleted));
       }
     }
     if (const long error = Publish(out)) return error;

@@ -7,7 +7,9 @@
 // number of its changes and announcing them with NOTIFY; the counter is a
 // single row, so writers commit in counter order and the counter read by
 // Version() changes with every commit. Reads are single statements, each
-// seeing everything committed before it began.
+// seeing everything committed before it began, and each gives the counter
+// of its snapshot too (Seen()), so that the hive needs no separate request
+// to know its cache current.
 #pragma once
 
 #include <chrono>
@@ -37,12 +39,16 @@ class PgStore final : public Store {
   // Twice the server's change counter; odd when it cannot be read.
   std::uint64_t Version() override;
   ChangeFeed& Changes() override { return *feed_; }
+  bool VersionIsRemote() const override { return true; }
+  std::uint64_t Seen() const override { return seen_; }
 
   long ReadKey(KeyId id, KeyRow& row, bool& found) override;
   long FindChild(KeyId parent, const std::string& path, KeyRow& row, bool& found) override;
   long ReadChildren(KeyId id, std::vector<ChildRow>& rows) override;
   long ReadValues(KeyId id, std::vector<ValueRow>& rows) override;
   long AddValueTimes(KeyId id, std::vector<ChildRow>& children) override;
+  long ReadContents(KeyId id, std::vector<ChildRow>& children,
+                    std::vector<ValueRow>& values) override;
 
   long CreateKey(KeyId base, const std::string& basePath, const std::vector<NewKey>& levels,
                  std::int64_t mtime, std::vector<KeyRow>& rows, std::size_t& firstCreated,
@@ -73,6 +79,8 @@ class PgStore final : public Store {
   void Settle(bool wasConnected);
   long Run(int which, const pg::Params& params, pg::Result& result, bool mayCommit = false);
   long Read(int which, const pg::Params& params, pg::Result& result);
+  // A read of the hive's: its counter goes to seen_.
+  long ReadSeen(int which, const pg::Params& params, pg::Result& result);
   long EnsureSchema();
   long CodeFor(pg::Link::Failure failure, bool mayCommit) const;
   template <typename Change>
@@ -99,6 +107,7 @@ class PgStore final : public Store {
   bool listening_ = false;
   bool inTransaction_ = false;
   bool retryable_ = false;  // the last failure may pass when the write is run again
+  std::uint64_t seen_ = 1;  // twice the counter the last read saw; odd: none
   std::unique_ptr<Batch> batch_;
 };
 

@@ -569,17 +569,6 @@ long SqliteStore::Write(Written& written, Change change, bool oneRow) {
   return error;
 }
 
-namespace {
-
-ChangeRow Change(const std::string& path, int kind) {
-  ChangeRow change;
-  change.path = path;
-  change.kind = kind;
-  return change;
-}
-
-}  // namespace
-
 long SqliteStore::CreateKey(KeyId base, const std::string& basePath,
                             const std::vector<NewKey>& levels, std::int64_t mtime,
                             std::vector<KeyRow>& rows, std::size_t& firstCreated,
@@ -604,7 +593,7 @@ long SqliteStore::CreateKey(KeyId base, const std::string& basePath,
       if (!found) {
         row = KeyRow{0, parent, levels[i].name, levels[i].path, mtime};
         if (const long error = InsertKey(parent, row.name, row.path, mtime, row.id)) return error;
-        changes.push_back(Change(i == 0 ? basePath : rows.back().path, kChangeName));
+        changes.push_back(MakeChange(i == 0 ? basePath : rows.back().path, kChangeName));
       }
       parent = row.id;
       rows.push_back(std::move(row));
@@ -633,7 +622,7 @@ long SqliteStore::SetValue(KeyId key, const std::string& path, const std::string
         return error;
       if (!keyExists) return ERROR_KEY_DELETED;
     }
-    changes.push_back(Change(path, kChangeLastSet));
+    changes.push_back(MakeChange(path, kChangeLastSet));
     return ERROR_SUCCESS;
   };
   return Write(written, change, true);
@@ -659,7 +648,7 @@ long SqliteStore::DeleteValue(KeyId key, const std::string& path, const std::str
     bool keyExists = false;
     if (const long error = TouchKey(key, mtime, keyExists)) return error;
     if (!keyExists) return ERROR_KEY_DELETED;
-    changes.push_back(Change(path, kChangeLastSet));
+    changes.push_back(MakeChange(path, kChangeLastSet));
     return ERROR_SUCCESS;
   });
 }
@@ -687,8 +676,8 @@ long SqliteStore::DeleteKey(KeyId id, const std::string& path, std::int64_t mtim
     }
     bool parentExists = false;
     if (const long error = TouchKey(row.parent, mtime, parentExists)) return error;
-    changes.push_back(Change(std::string(ParentPath(path)), kChangeName));
-    changes.push_back(Change(path, kChangeDeleted));
+    changes.push_back(MakeChange(std::string(ParentPath(path)), kChangeName));
+    changes.push_back(MakeChange(path, kChangeDeleted));
     return ERROR_SUCCESS;
   });
 }
@@ -731,8 +720,8 @@ long SqliteStore::DeleteTree(KeyId id, const std::string& path, bool withKey, st
       if (const long error = DeleteSubtree(id)) return error;
       bool parentExists = false;
       if (const long error = TouchKey(row.parent, mtime, parentExists)) return error;
-      changes.push_back(Change(std::string(ParentPath(path)), kChangeName));
-      changes.push_back(Change(path, kChangeTreeDeleted));
+      changes.push_back(MakeChange(std::string(ParentPath(path)), kChangeName));
+      changes.push_back(MakeChange(path, kChangeTreeDeleted));
       return ERROR_SUCCESS;
     }
     std::vector<ChildRow> children;
@@ -749,10 +738,10 @@ long SqliteStore::DeleteTree(KeyId id, const std::string& path, bool withKey, st
     if (children.empty() && values.empty()) return ERROR_SUCCESS;
     bool exists = false;
     if (const long error = TouchKey(id, mtime, exists)) return error;
-    if (!children.empty()) changes.push_back(Change(path, kChangeName));
-    if (!values.empty()) changes.push_back(Change(path, kChangeLastSet));
+    if (!children.empty()) changes.push_back(MakeChange(path, kChangeName));
+    if (!values.empty()) changes.push_back(MakeChange(path, kChangeLastSet));
     for (const ChildRow& child : children)
-      changes.push_back(Change(path + '\\' + child.fold, kChangeTreeDeleted));
+      changes.push_back(MakeChange(path + '\\' + child.fold, kChangeTreeDeleted));
     return ERROR_SUCCESS;
   });
 }
