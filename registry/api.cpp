@@ -5,6 +5,7 @@
 #include <string_view>
 #include <windows.h>
 
+#include "platform/handle_table.h"
 #include "platform/root_keys.h"
 #include "registry/handles.h"
 #include "registry/hive.h"
@@ -14,13 +15,21 @@
 namespace regkey::registry {
 namespace {
 
+// The entry of a predefined handle; null for any other. Handles served here
+// lie below the predefined ones and need no search.
+const platform::RootKey* Predefined(HKEY handle) {
+  return reinterpret_cast<std::uintptr_t>(handle) >= platform::kPredefinedHandles
+             ? platform::FindRoot(handle)
+             : nullptr;
+}
+
 // The root key id of a predefined handle that names a tree; 0 otherwise.
 KeyId PredefinedId(HKEY handle) {
-  const platform::RootKey* root = platform::FindRoot(handle);
+  const platform::RootKey* root = Predefined(handle);
   return root != nullptr ? root->tree : 0;
 }
 
-bool IsPredefined(HKEY handle) { return platform::FindRoot(handle) != nullptr; }
+bool IsPredefined(HKEY handle) { return Predefined(handle) != nullptr; }
 
 // Puts a new handle on `key` in *phkResult.
 long HandOut(OpenKey key, PHKEY phkResult) {

@@ -10,7 +10,9 @@ namespace regkey::registry {
 namespace {
 
 // Entries the cache may hold before it is emptied.
-constexpr std::size_t kCacheLimit = 1u << 20;
+constexpr std::size_t kCacheLimit = 1u << 19;
+// Values a key may have before its cached list gets an index by name.
+constexpr std::size_t kUnindexedValues = 8;
 
 }  // namespace
 
@@ -36,7 +38,13 @@ long Hive::Open(const std::string& location, StoreAccess access, std::shared_ptr
 Hive::Hive(std::unique_ptr<Store> store)
     : store_(std::move(store)),
       notifications_(store_->Changes().Shared() ? &store_->Changes() : nullptr),
-      remoteVersion_(store_->VersionIsRemote()) {}
+      remoteVersion_(store_->VersionIsRemote()),
+      cacheLimit_(kCacheLimit) {}
+
+void Hive::SetCacheLimit(std::size_t entries) {
+  std::unique_lock<std::mutex> lock = Enter();
+  cacheLimit_ = entries;
+}
 
 std::unique_lock<std::mutex> Hive::Enter() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -63,7 +71,7 @@ void Hive::SyncLocked(bool again) {
   // empty cache is current whatever the version.
   verified_ = InBatchLocked() || again;
   if (verified_) return;
-  if (keys_.size() + paths_.size() > kCacheLimit) ClearLocked();
+  if (cached_ > cacheLimit_) ClearLocked();
   // Checked by the call's own requests, or at its end.
   if (remoteVersion_) return;
   const std::uint64_t now = store_->Version();
@@ -120,6 +128,7 @@ bool Hive::ConfirmedLocked(long error) {
 void Hive::ClearLocked() {
   keys_.clear();
   paths_.clear();
+  cached_ = 0;
 }
 
 long Hive::KeyLocked(KeyId id, CachedKey*& key) {
@@ -129,6 +138,7 @@ long Hive::KeyLocked(KeyId id, CachedKey*& key) {
     if (const long error = store_->ReadKey(id, fresh.row, fresh.exists)) return error;
     SeenLocked(store_->Seen());
     it = keys_.emplace(id, std::move(fresh)).first;
+    ++cached_;
   }
   key = &it->second;
   return key->exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
@@ -146,6 +156,7 @@ long Hive::FindLocked(KeyId parent, const std::string& path, KeyId& id) {
     const ChildRow* child = FindChildRow(*it->second.children, LastLevel(path));
     id = child != nullptr ? child->id : 0;
     paths_.emplace(path, id);
+    cached_ += 2;
     if (child != nullptr) {
       CachedKey fresh;
       fresh.row = KeyRow{child->id, parent, child->name, path, child->mtime};
@@ -159,6 +170,7 @@ long Hive::FindLocked(KeyId parent, const std::string& path, KeyId& id) {
   SeenLocked(store_->Seen());
   id = fresh.exists ? fresh.row.id : 0;
   paths_.emplace(path, id);
+  cached_ += 2;
   if (id != 0) keys_.try_emplace(id, std::move(fresh));
   return ERROR_SUCCESS;
 }
@@ -178,10 +190,28 @@ long Hive::ValuesLocked(CachedKey& key) {
   std::vector<ValueRow> rows;
   if (const long error = store_->ReadValues(key.row.id, rows)) return error;
   SeenLocked(store_->Seen());
-  key.valueIndex.clear();
-  for (std::size_t i = 0; i < rows.size(); ++i) key.valueIndex.emplace(rows[i].fold, i);
+  cached_ += rows.size();
   key.values = std::move(rows);
+  IndexValuesLocked(key);
   return ERROR_SUCCESS;
+}
+
+void Hive::IndexValuesLocked(CachedKey& key) {
+  key.valueIndex.reset();
+  if (!key.values || key.values->size() <= kUnindexedValues) return;
+  key.valueIndex = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+  for (std::size_t i = 0; i < key.values->size(); ++i)
+    key.valueIndex->emplace((*key.values)[i].fold, i);
+}
+
+std::size_t Hive::FindValueLocked(const CachedKey& key, const std::string& fold) {
+  if (key.valueIndex) {
+    const auto it = key.valueIndex->find(fold);
+    return it != key.valueIndex->end() ? it->second : kNoValue;
+  }
+  for (std::size_t i = 0; i < key.values->size(); ++i)
+    if ((*key.values)[i].fold == fold) return i;
+  return kNoValue;
 }
 
 long Hive::ChildrenLocked(CachedKey& key) {
@@ -190,6 +220,7 @@ long Hive::ChildrenLocked(CachedKey& key) {
   if (const long error = store_->ReadChildren(key.row.id, *rows)) return error;
   SeenLocked(store_->Seen());
   key.maxChildLength = LongestName(*rows);
+  cached_ += rows->size();
   key.children = std::move(rows);
   key.childTimesFinal = false;
   return ERROR_SUCCESS;
@@ -204,6 +235,7 @@ void Hive::ForgetChildrenLocked(CachedKey& key) {
     fresh.exists = true;
     keys_.try_emplace(child.id, std::move(fresh));
     paths_.emplace(std::move(path), child.id);
+    cached_ += 2;
   }
   key.children.reset();
 }
@@ -306,6 +338,7 @@ long Hive::CreateKey(KeyId base, std::string_view subPath, bool mayCreate, KeyId
       for (std::size_t i = 0; i < rows.size(); ++i) {
         const KeyRow& row = rows[i];
         paths_[row.path] = row.id;
+        cached_ += 2;
         CachedKey fresh;
         fresh.row = row;
         fresh.exists = true;
@@ -357,6 +390,7 @@ long Hive::DeleteKey(KeyId base, std::string_view subPath) {
       if (auto it = keys_.find(id); it != keys_.end()) {
         it->second.exists = false;
         it->second.values.reset();
+        it->second.valueIndex.reset();
         it->second.children.reset();
       }
       paths_[path] = 0;
@@ -491,19 +525,18 @@ long Hive::QueryValue(KeyId id, std::string_view name, DWORD* type, BYTE* data, 
     CachedKey* key = nullptr;
     if (const long error = KeyLocked(id, key)) return error;
     if (const long error = ValuesLocked(*key)) return error;
-    auto it = key->valueIndex.find(Fold(name));
-    if (it == key->valueIndex.end()) return ERROR_FILE_NOT_FOUND;
-    const ValueRow& value = (*key->values)[it->second];
-    return CopyValue(value, type, data, size);
+    const std::size_t at = FindValueLocked(*key, Fold(name));
+    if (at == kNoValue) return ERROR_FILE_NOT_FOUND;
+    return CopyValue((*key->values)[at], type, data, size);
   });
 }
 
 bool Hive::HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
   CachedKey* key = nullptr;
   if (KeyLocked(id, key) || ValuesLocked(*key)) return false;
-  const auto it = key->valueIndex.find(Fold(name));
-  if (it == key->valueIndex.end()) return false;
-  const ValueRow& value = (*key->values)[it->second];
+  const std::size_t at = FindValueLocked(*key, Fold(name));
+  if (at == kNoValue) return false;
+  const ValueRow& value = (*key->values)[at];
   return value.type == type && value.data.size() == size &&
          (size == 0 || std::memcmp(value.data.data(), data, size) == 0);
 }
@@ -524,15 +557,17 @@ long Hive::SetValue(KeyId id, std::string_view name, DWORD type, const BYTE* dat
                                         size, now, written);
     const bool changed = !error && !written.changes.empty() && CurrentLocked(written);
     if (changed && key->values) {
-      const auto it = key->valueIndex.find(fold);
+      const std::size_t at = FindValueLocked(*key, fold);
       ValueRow* value = nullptr;
-      if (it != key->valueIndex.end()) {
-        value = &(*key->values)[it->second];
+      if (at != kNoValue) {
+        value = &(*key->values)[at];
       } else {
-        key->valueIndex.emplace(fold, key->values->size());
+        if (key->valueIndex) key->valueIndex->emplace(fold, key->values->size());
         value = &key->values->emplace_back();
         value->name = name;
         value->fold = fold;
+        ++cached_;
+        if (!key->valueIndex && key->values->size() > kUnindexedValues) IndexValuesLocked(*key);
       }
       value->type = type;
       value->data.assign(reinterpret_cast<const char*>(data), size);
@@ -557,13 +592,13 @@ long Hive::DeleteValue(KeyId id, std::string_view name) {
       if (key->values) {
         // The last value comes off in place; any other empties the cached
         // list (renumbering it would make deleting all values quadratic).
-        const auto it = key->valueIndex.find(fold);
-        if (it != key->valueIndex.end() && it->second + 1 == key->values->size()) {
+        const std::size_t at = FindValueLocked(*key, fold);
+        if (at != kNoValue && at + 1 == key->values->size()) {
           key->values->pop_back();
-          key->valueIndex.erase(it);
+          if (key->valueIndex) key->valueIndex->erase(fold);
         } else {
           key->values.reset();
-          key->valueIndex.clear();
+          key->valueIndex.reset();
         }
       }
       TouchLocked(*key, now);
@@ -587,9 +622,9 @@ long Hive::QueryInfo(KeyId id, KeyInfo& info) {
       key->maxChildLength = LongestName(*children);
       key->children = std::move(children);
       key->childTimesFinal = false;
-      key->valueIndex.clear();
-      for (std::size_t i = 0; i < values.size(); ++i) key->valueIndex.emplace(values[i].fold, i);
+      cached_ += key->children->size() + values.size();
       key->values = std::move(values);
+      IndexValuesLocked(*key);
     }
     if (const long error = ChildrenLocked(*key)) return error;
     if (const long error = ValuesLocked(*key)) return error;

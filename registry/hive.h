@@ -81,6 +81,9 @@ class Hive {
   long EnumValue(KeyId key, DWORD index, char* name, DWORD capacity, DWORD& length, DWORD* type,
                  BYTE* data, DWORD* size);
 
+  // Entries the cache may take in before it is emptied (tests make it small).
+  void SetCacheLimit(std::size_t entries);
+
   long Notify(KeyId key, std::uintptr_t handle, bool subtree, DWORD filter,
               std::shared_ptr<platform::KernelEvent> event);
   void CancelNotify(std::uintptr_t handle) { notifications_.Cancel(handle); }
@@ -91,8 +94,9 @@ class Hive {
   struct CachedKey {
     KeyRow row;
     bool exists = false;
-    std::optional<std::vector<ValueRow>> values;              // in order of creation
-    std::unordered_map<std::string, std::size_t> valueIndex;  // folded name -> position
+    std::optional<std::vector<ValueRow>> values;  // in order of creation
+    // Folded name -> position, for keys with more than a few values.
+    std::unique_ptr<std::unordered_map<std::string, std::size_t>> valueIndex;
     // Sorted by folded name; shared with the listings that read it.
     std::shared_ptr<std::vector<ChildRow>> children;
     DWORD maxChildLength = 0;
@@ -138,6 +142,10 @@ class Hive {
   // The child of `parent` at `path` (its folded path); 0 for none.
   long FindLocked(KeyId parent, const std::string& path, KeyId& id);
   long ValuesLocked(CachedKey& key);
+  void IndexValuesLocked(CachedKey& key);
+  // The position of the value `fold` among the key's loaded values.
+  static constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
+  static std::size_t FindValueLocked(const CachedKey& key, const std::string& fold);
   long ChildrenLocked(CachedKey& key);
   // Whether the value is there with this type and data.
   bool HoldsLocked(KeyId id, std::string_view name, DWORD type, const BYTE* data, DWORD size);
@@ -167,6 +175,10 @@ class Hive {
   std::uint64_t newest_ = 1;
   bool wrote_ = false;
   const bool remoteVersion_;  // the store's version costs a request
+  // Keys, paths and the rows of listed children and values taken in since
+  // the cache was emptied; past the limit it is emptied again.
+  std::size_t cached_ = 0;
+  std::size_t cacheLimit_;
 };
 
 // Now as a FILETIME count (100 ns since 1601).

@@ -17,6 +17,41 @@ bool NamesNoSubKey(LPCTSTR lpszName) {
 
 enum class Listing { values, subKeys };
 
+// The most slots a listing makes room for before its first name: a count the
+// service got wrong costs no more than this.
+constexpr DWORD kMostSlotsAhead = 1u << 20;
+
+// The array a listing fills: the names already there are overwritten in
+// place, so that their storage and text buffers serve again, and whatever
+// way the listing ends (an exception included) the array holds exactly the
+// names read, in order.
+class NameSlots {
+ public:
+  explicit NameSlots(CStringArray& names) : m_names(names) {}
+  ~NameSlots() {
+    if (m_nFilled < m_names.GetSize()) m_names.SetSize(m_nFilled);
+  }
+  NameSlots(const NameSlots&) = delete;
+  NameSlots& operator=(const NameSlots&) = delete;
+
+  // Room for the names the service counted.
+  void Expect(DWORD dwCount) {
+    const INT_PTR nAhead = dwCount < kMostSlotsAhead ? dwCount : kMostSlotsAhead;
+    if (m_names.GetSize() < nAhead) m_names.SetSize(nAhead);
+  }
+  void Add(LPCTSTR pszName) {
+    if (m_nFilled < m_names.GetSize())
+      m_names.GetData()[m_nFilled] = pszName;
+    else
+      m_names.Add(pszName);
+    ++m_nFilled;
+  }
+
+ private:
+  CStringArray& m_names;
+  INT_PTR m_nFilled = 0;
+};
+
 }  // namespace
 
 // Shared by both listings: one information query for the count and the
@@ -24,7 +59,7 @@ enum class Listing { values, subKeys };
 // Each call's code goes to lError as it comes, so that an exception raised
 // midway leaves the last one; the final code is returned.
 static LONG ListNames(regkey::RegistryService& service, HKEY hKey, Listing listing,
-                      CStringArray& names, LONG& lError) {
+                      NameSlots& names, LONG& lError) {
   DWORD dwCount = 0;
   DWORD dwLongest = 0;
   if (listing == Listing::values)
@@ -40,6 +75,7 @@ static LONG ListNames(regkey::RegistryService& service, HKEY hKey, Listing listi
   regkey::detail::OwnedBuffer<char> buffer(
       static_cast<char*>(regkey::detail::AllocateOrThrow(dwCapacity)));
   char* pszName = buffer.get();
+  names.Expect(dwCount);
   for (DWORD dwIndex = 0;; ++dwIndex) {
     DWORD cchName = dwCapacity;
     FILETIME ftLastWrite;
@@ -52,26 +88,26 @@ static LONG ListNames(regkey::RegistryService& service, HKEY hKey, Listing listi
     if (lError != ERROR_SUCCESS) break;
     // The name ends where the service says, never beyond the buffer.
     pszName[cchName < dwCapacity ? cchName : dwCapacity - 1] = '\0';
-    names.Add(CString(pszName));
+    names.Add(pszName);
   }
   if (lError == ERROR_NO_MORE_ITEMS) lError = ERROR_SUCCESS;
   return lError;
 }
 
 bool qorCRegKey::EnumValueNames(CStringArray& names, bool bCloseAfter) {
-  names.RemoveAll();
+  NameSlots slots(names);
   return CallOnOpenKey(bCloseAfter,
                        [&](regkey::RegistryService& service, HKEY hKey) {
-                         return ListNames(service, hKey, Listing::values, names, m_lError);
+                         return ListNames(service, hKey, Listing::values, slots, m_lError);
                        }) &&
          m_lError == ERROR_SUCCESS;
 }
 
 bool qorCRegKey::EnumSubKeyNames(CStringArray& names, bool bCloseAfter) {
-  names.RemoveAll();
+  NameSlots slots(names);
   return CallOnOpenKey(bCloseAfter,
                        [&](regkey::RegistryService& service, HKEY hKey) {
-                         return ListNames(service, hKey, Listing::subKeys, names, m_lError);
+                         return ListNames(service, hKey, Listing::subKeys, slots, m_lError);
                        }) &&
          m_lError == ERROR_SUCCESS;
 }

@@ -14,10 +14,13 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "registry/machines.h"
+#include "registry/transaction.h"
 #include "tests/registry/store_harness.h"
 
 namespace {
@@ -321,6 +324,53 @@ TEST(SideFile, FullFileSystemGivesDiskFullNeverAFault) {
     EXPECT_TRUE(child.Succeeded());
   }
   EXPECT_EQ("ok", IntegrityCheck(store));
+}
+
+// A batch whose transaction SQLite ends when the disk fills up midway keeps
+// nothing: the writes its caller goes on with are refused rather than each
+// committed on its own, and the batch reports the full disk.
+TEST(FullFileSystem, ABatchEndedByAFullDiskKeepsNothingOfItself) {
+  SmallFileSystem small("4m");
+  if (!small.mount.ok()) GTEST_SKIP() << "a small file system is needed: " << small.mount.why();
+  ASSERT_EQ(0, regkey::registry::DeclareMachine("full-batch", small.folder / "registry.db"));
+  HKEY root = nullptr;
+  ASSERT_EQ(0, RegConnectRegistryA("full-batch", HKEY_CURRENT_USER, &root));
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegCreateKeyExA(root, "Software\\batch", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                               &key, nullptr));
+  const BYTE one = 1;
+  ASSERT_EQ(0, RegSetValueExA(key, "before", 0, REG_BINARY, &one, 1));
+  const std::string big(200000, 'b');
+  LONG full = 0;
+  std::vector<LONG> later;
+  const long result = regkey::registry::RunInOneTransaction("full-batch", {HKEY_CURRENT_USER}, [&] {
+    EXPECT_EQ(0, RegSetValueExA(key, "first", 0, REG_BINARY, &one, 1));
+    for (int i = 0; i < 100 && full == 0; ++i)
+      full =
+          RegSetValueExA(key, ("big" + std::to_string(i)).c_str(), 0, REG_BINARY,
+                         reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
+    HKEY child = nullptr;
+    later.push_back(RegSetValueExA(key, "after", 0, REG_BINARY, &one, 1));
+    later.push_back(
+        RegCreateKeyExA(key, "child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr));
+    RegCloseKey(child);
+    later.push_back(RegDeleteValueA(key, "before"));
+    return long{ERROR_SUCCESS};  // a caller that goes on past failures
+  });
+  EXPECT_EQ(ERROR_DISK_FULL, full);
+  for (const LONG code : later) EXPECT_NE(0, code);
+  EXPECT_EQ(ERROR_DISK_FULL, result);
+  DWORD values = 0, subKeys = 0;
+  ASSERT_EQ(0, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                                nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(1u, values);
+  EXPECT_EQ(0u, subKeys);
+  EXPECT_EQ(0, RegQueryValueExA(key, "before", nullptr, nullptr, nullptr, nullptr));
+  // The store takes writes again.
+  EXPECT_EQ(0, RegSetValueExA(key, "again", 0, REG_BINARY, &one, 1));
+  RegCloseKey(key);
+  RegCloseKey(root);
+  regkey::registry::ForgetMachine("full-batch");
 }
 
 }  // namespace

@@ -45,6 +45,13 @@ TEST(StoreMigration, OldValuesTableGainsTimesAndKeepsItsRows) {
 
   regkey::registry::Written written;
   ASSERT_EQ(0, store->SetValue(2, "HKCU", "New", "NEW", 1, "x", 1, 99, written));
+  // Values keep the order they were first set in.
+  ASSERT_EQ(0, store->SetValue(2, "HKCU", "Old", "OLD", 4, "y", 1, 99, written));
+  ASSERT_EQ(0, store->ReadValues(2, rows));
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_EQ("Old", rows[0].name);
+  EXPECT_EQ("y", rows[0].data);
+  EXPECT_EQ("New", rows[1].name);
   // The key's listed time is its latest value's.
   std::vector<regkey::registry::ChildRow> roots;
   ASSERT_EQ(0, store->ReadChildren(0, roots));

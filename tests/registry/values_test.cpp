@@ -194,4 +194,56 @@ TEST_F(Values, LastWriteTimeFollowsValueChanges) {
   RegCloseKey(child);
 }
 
+// Each child's time in its parent's listing is its own, with its values'
+// times, also for children made or written after the parent was first
+// listed; a child looked for before it was made is found once it is.
+TEST_F(Values, ListedTimesOfManyChildrenAreEachTheirOwn) {
+  const auto make = [&](const char* name) {
+    HKEY child = nullptr;
+    DWORD disposition = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key_, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &child, &disposition));
+    EXPECT_EQ(DWORD{REG_CREATED_NEW_KEY}, disposition) << name;
+    return child;
+  };
+  const auto set = [](HKEY child) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const BYTE one = 1;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(child, "v", 0, REG_BINARY, &one, 1));
+  };
+  // Every child listed with its time, in order; each time checked against
+  // the child's own.
+  const auto listing = [&] {
+    std::string names;
+    char name[16];
+    FILETIME time{};
+    for (DWORD i = 0;; ++i) {
+      DWORD length = sizeof name;
+      const LONG result = RegEnumKeyExA(key_, i, name, &length, nullptr, nullptr, nullptr, &time);
+      if (result == ERROR_NO_MORE_ITEMS) break;
+      EXPECT_EQ(ERROR_SUCCESS, result);
+      if (result != ERROR_SUCCESS) break;
+      names += name;
+      HKEY child = nullptr;
+      EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key_, name, 0, KEY_READ, &child));
+      EXPECT_EQ(InfoTime(child), Ticks(time)) << name;
+      RegCloseKey(child);
+    }
+    return names;
+  };
+  std::vector<HKEY> children;
+  for (const char* name : {"b", "d", "f"}) children.push_back(make(name));
+  set(children[1]);
+  EXPECT_EQ("bdf", listing());
+  for (const char* name : {"a", "c", "g"}) children.push_back(make(name));
+  set(children[2]);
+  set(children[4]);
+  EXPECT_EQ("abcdfg", listing());
+  HKEY missing = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(key_, "e", 0, KEY_READ, &missing));
+  children.push_back(make("e"));
+  EXPECT_EQ("abcdefg", listing());
+  for (HKEY child : children) RegCloseKey(child);
+}
+
 }  // namespace

@@ -85,6 +85,24 @@ TEST_F(TreeFixture, ListingsReturnEveryName) {
   EXPECT_FALSE(key.IsOpen());
 }
 
+// A listing overwrites the names an array holds in place: longer and shorter
+// arrays end up holding exactly the key's names, and a copy the caller kept
+// of an element keeps its text.
+TEST_F(TreeFixture, ListingsIntoFilledArraysHoldExactlyTheNamesAndLeaveCopiesAlone) {
+  Value("a");
+  Value("bb");
+  CStringArray names;
+  for (const char* stale : {"stale one", "s", "stale three", "stale four", "stale five"})
+    names.Add(stale);
+  const CString kept = names[0];
+  ASSERT_TRUE(key.EnumValueNames(names));
+  EXPECT_EQ(Sorted(names), (std::vector<std::string>{"a", "bb"}));
+  EXPECT_STREQ(kept, "stale one");
+  for (const char* child : {"one", "two", "three"}) MakeKey(scratch / child);
+  ASSERT_TRUE(key.EnumSubKeyNames(names));
+  EXPECT_EQ(Sorted(names), (std::vector<std::string>{"one", "three", "two"}));
+}
+
 TEST_F(TreeFixture, TheUnnamedValueAloneListsAsNothingAndSurvivesDeleteAllValues) {
   Value(nullptr);
   CStringArray names;
@@ -318,6 +336,37 @@ TEST_F(ListingFaultFixture, AFailedNameQueryKeepsTheNamesReadSoFar) {
   EXPECT_EQ(key.m_lError, ERROR_ACCESS_DENIED);
   EXPECT_EQ(names.GetSize(), 2);
   EXPECT_FALSE(key.IsOpen());
+}
+
+TEST_F(ListingFaultFixture, AFailedNameQueryLeavesALongerArrayWithTheNamesReadSoFar) {
+  recorded.service.enumValue = [this](HKEY hKey, DWORD index, LPSTR name, LPDWORD cch) -> LONG {
+    if (index == 2) return ERROR_ACCESS_DENIED;
+    return recorded.service.Next().RegEnumValueA(hKey, index, name, cch, nullptr, nullptr, nullptr,
+                                                 nullptr);
+  };
+  CStringArray names;
+  for (int i = 0; i < 6; ++i) Stale(names);
+  EXPECT_FALSE(key.EnumValueNames(names));
+  EXPECT_EQ(Sorted(names), (std::vector<std::string>{"a", "b"}));
+}
+
+// The count the information query gives only sizes the array ahead: too
+// small or absurdly large, the listing still holds every name and no more.
+TEST_F(ListingFaultFixture, AWrongCountFromTheInfoQueryChangesNoListing) {
+  recorded.service.enumValue = nullptr;
+  for (const DWORD count : {DWORD{1}, DWORD{0xFFFFFFFF}}) {
+    recorded.service.info = [&, count](HKEY hKey, LPDWORD, LPDWORD, LPDWORD values,
+                                       LPDWORD longest) {
+      const LONG result = recorded.service.Next().RegQueryInfoKeyA(
+          hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, values, longest, nullptr,
+          nullptr, nullptr);
+      *values = count;
+      return result;
+    };
+    CStringArray names;
+    ASSERT_TRUE(key.EnumValueNames(Stale(names))) << count;
+    EXPECT_EQ(Sorted(names), (std::vector<std::string>{"a", "b", "c"})) << count;
+  }
 }
 
 TEST_F(ListingFaultFixture, TheCapacityIsTheLongestNamePlusTwoBeforeEveryCall) {

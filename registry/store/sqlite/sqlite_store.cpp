@@ -84,16 +84,19 @@ const char* const kStatements[] = {
     "SELECT id, name, path, mtime FROM keys WHERE parent = ?1 ORDER BY path",
     "SELECT name, fold, type, data, mtime FROM vals WHERE key = ?1 ORDER BY seq",
     "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
-    "SELECT k.path, MAX(v.mtime) FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
-    "GROUP BY k.id",
+    // Children in the order of kReadChildren, with no grouping to sort.
+    "SELECT k.id, (SELECT MAX(mtime) FROM vals WHERE key = k.id), k.path FROM keys k "
+    "WHERE k.parent = ?1 ORDER BY k.path",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
     "INSERT INTO keys(parent, name, path, mtime) VALUES (?1, ?2, ?3, ?4)",
     "UPDATE keys SET mtime = ?2 WHERE id = ?1",
-    "INSERT INTO vals(key, fold, name, type, data, seq, mtime) "
-    "SELECT ?1, ?2, ?3, ?4, ?5, (SELECT COALESCE(MAX(seq), 0) + 1 FROM vals WHERE key = ?1), ?6 "
-    "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
+    // One row of VALUES: an INSERT ... SELECT reading vals would go through a
+    // temporary table. A missing key makes seq null, and the row is skipped.
+    "INSERT OR IGNORE INTO vals(key, fold, name, type, data, seq, mtime) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, (SELECT COALESCE((SELECT MAX(seq) FROM vals WHERE key = ?1), 0) "
+    "+ 1 FROM keys WHERE id = ?1), ?6) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data, "
     "mtime = excluded.mtime",
     "UPDATE vals SET type = ?4, data = ?5, mtime = ?6 WHERE key = ?1 AND fold = ?2",
@@ -402,11 +405,23 @@ long SqliteStore::AddValueTimes(KeyId id, std::vector<ChildRow>& children) {
   Use use(Statement(kValuesLastWrite));
   sqlite3_bind_int64(*use, 1, id);
   int rc;
+  // The rows come in the children's order: each is the next child, unless the
+  // list differs from the store's, when it is looked for by name.
+  std::size_t next = 0;
   while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
-    const std::string path = ColumnText(*use, 0);
-    const std::int64_t mtime = sqlite3_column_int64(*use, 1);
-    if (ChildRow* child = FindChildRow(children, LastLevel(path)))
-      child->mtime = std::max(child->mtime, mtime);
+    ChildRow* child = nullptr;
+    if (next < children.size() && children[next].id == sqlite3_column_int64(*use, 0)) {
+      child = &children[next];
+    } else {
+      const auto* path = static_cast<const char*>(sqlite3_column_blob(*use, 2));
+      const auto size = static_cast<std::size_t>(sqlite3_column_bytes(*use, 2));
+      child = FindChildRow(children, LastLevel(std::string_view(path, size)));
+      if (child == nullptr) continue;
+    }
+    next = static_cast<std::size_t>(child - children.data()) + 1;
+    // Null for a child without values.
+    if (sqlite3_column_type(*use, 1) != SQLITE_NULL)
+      child->mtime = std::max<std::int64_t>(child->mtime, sqlite3_column_int64(*use, 1));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc, db_);
 }
@@ -471,9 +486,29 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
 // One write: write lock, counter odd, the change, log append, commit, then
 // publish or abandon, counter even (registry/DESIGN.md walks the steps).
 template <typename Change>
-long SqliteStore::Write(Written& written, Change change) {
+long SqliteStore::Write(Written& written, Change change, bool oneRow) {
   written = Written{};
   if (readOnly_) return ERROR_ACCESS_DENIED;
+  if (batch_) {
+    if (const long lost = BatchLost()) return lost;
+  }
+  if (batch_ && oneRow) {
+    // A change of one row happens whole or not at all: no savepoint needed.
+    long error;
+    try {
+      error = change(written.changes);
+      if (!error)
+        batch_->changes.insert(batch_->changes.end(), written.changes.begin(),
+                               written.changes.end());
+    } catch (const std::bad_alloc&) {
+      error = ERROR_OUTOFMEMORY;
+    }
+    if (error) {
+      written.changes.clear();
+      if (sqlite3_get_autocommit(db_)) batch_->lost = error;
+    }
+    return error;
+  }
   if (batch_) {
     // Inside a batch each write is a savepoint: one that fails is undone
     // alone, and the batch goes on.
@@ -491,6 +526,11 @@ long SqliteStore::Write(Written& written, Change change) {
       error = ERROR_OUTOFMEMORY;
     }
     if (error) {
+      if (sqlite3_get_autocommit(db_)) {
+        batch_->lost = error;
+        written.changes.clear();
+        return error;
+      }
       Use use(Statement(kRollbackTo));
       Run(*use);
       written.changes.clear();
@@ -565,7 +605,8 @@ long SqliteStore::CreateKey(KeyId base, const std::string& basePath,
 long SqliteStore::SetValue(KeyId key, const std::string& path, const std::string& name,
                            const std::string& fold, std::uint32_t type, const void* data,
                            std::size_t size, std::int64_t mtime, Written& written) {
-  return Write(written, [&](std::vector<ChangeRow>& changes) -> long {
+  // One row is updated, or none and one inserted.
+  const auto change = [&](std::vector<ChangeRow>& changes) -> long {
     // Overwriting an existing value updates its row alone.
     bool updated = false;
     {
@@ -583,7 +624,8 @@ long SqliteStore::SetValue(KeyId key, const std::string& path, const std::string
     }
     changes.push_back(MakeChange(path, kChangeLastSet));
     return ERROR_SUCCESS;
-  });
+  };
+  return Write(written, change, true);
 }
 
 long SqliteStore::DeleteValue(KeyId key, const std::string& path, const std::string& fold,
@@ -719,13 +761,18 @@ long SqliteStore::BeginBatch(std::uint64_t& before) {
   return ERROR_SUCCESS;
 }
 
+long SqliteStore::BatchLost() {
+  if (batch_->lost == 0 && sqlite3_get_autocommit(db_)) batch_->lost = ERROR_REGISTRY_IO_FAILED;
+  return batch_->lost;
+}
+
 long SqliteStore::EndBatch(bool commit, Written& written) {
   written = Written{};
   if (!batch_) return ERROR_INVALID_FUNCTION;
+  long error = commit ? BatchLost() : ERROR_CANCELLED;
   std::unique_ptr<Batch> batch = std::move(batch_);
   written.before = batch->before;
-  long error = commit ? ERROR_SUCCESS : ERROR_CANCELLED;
-  const bool logged = commit && !batch->changes.empty();
+  const bool logged = !error && !batch->changes.empty();
   const std::int64_t start = logged ? log_->Append(batch->changes) : 0;
   if (!error) error = Commit();
   if (error) {

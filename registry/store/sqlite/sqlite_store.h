@@ -70,8 +70,10 @@ class SqliteStore final : public Store {
   long Migrate();
   sqlite3_stmt* Statement(int which);
   // Runs `change` in one transaction; it adds its changes to `written`.
+  // `oneRow`: the change writes at most one row, so that within a batch a
+  // failure leaves nothing of it without a savepoint.
   template <typename Change>
-  long Write(Written& written, Change change);
+  long Write(Written& written, Change change, bool oneRow = false);
 
   long Begin();
   long Commit();
@@ -88,7 +90,12 @@ class SqliteStore final : public Store {
     std::uint64_t begun = 0;
     std::uint64_t before = 1;
     std::vector<ChangeRow> changes;
+    long lost = 0;  // why SQLite ended the batch's transaction early (0: it did not)
   };
+  // Nonzero once SQLite has rolled the batch's transaction back by itself
+  // (after a full disk or an I/O error): later writes would each commit
+  // on their own, so they are refused, and the batch commits nothing.
+  long BatchLost();
 
   sqlite3* db_ = nullptr;
   bool inMemory_ = false;

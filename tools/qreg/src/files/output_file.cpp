@@ -78,6 +78,9 @@ std::string ReplacedFile(const std::string& path) {
 #endif
 }
 
+// Bytes gathered for a temporary file before they are written.
+constexpr size_t kPendingLimit = 1u << 16;
+
 bool WriteAll(int fd, std::string_view bytes, std::string& why) {
   while (!bytes.empty()) {
 #ifdef _WIN32
@@ -183,11 +186,21 @@ bool OutputFile::Open(const std::string& path, std::string& why) {
 }
 
 bool OutputFile::Write(std::string_view bytes, std::string& why) {
-  return WriteAll(fd_, bytes, why);
+  if (temporary_.empty()) return WriteAll(fd_, bytes, why);
+  pending_ += bytes;
+  if (pending_.size() < kPendingLimit) return true;
+  const bool written = WriteAll(fd_, pending_, why);
+  pending_.clear();
+  return written;
 }
 
 bool OutputFile::Commit(std::string& why) {
   if (!owned_) return true;
+  if (!pending_.empty()) {
+    const bool written = WriteAll(fd_, pending_, why);
+    pending_.clear();
+    if (!written) return false;
+  }
 #ifndef _WIN32
   if (!target_.empty() && fsync(fd_) != 0) {
     why = Reason();

@@ -32,6 +32,9 @@ class OutputFile {
   int fd_ = -1;
   bool owned_ = false, standardOutput_ = false;
   std::string temporary_, target_;  // set when replacing a plain file
+  // Text not yet written to a temporary file, which nobody reads before
+  // Commit; anything else is written as it comes.
+  std::string pending_;
 };
 
 }  // namespace qreg

@@ -38,10 +38,12 @@ void AppendUtf8(std::string& out, uint32_t c) {
 }
 #endif
 
+#ifdef _WIN32
 void AppendUnit(std::string& out, uint32_t unit) {
   out += static_cast<char>(unit & 0xFF);
   out += static_cast<char>(unit >> 8);
 }
+#endif
 
 }  // namespace
 
@@ -57,17 +59,24 @@ std::optional<std::string> Utf16FromNarrow(std::string_view narrow) {
   MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), size);
   for (wchar_t unit : wide) AppendUnit(out, static_cast<uint16_t>(unit));
 #else
+  // Every sequence of the input gives at most two bytes per byte it has.
+  out.resize(narrow.size() * 2);
+  char* next = out.data();
+  const auto put = [&next](uint32_t unit) {
+    *next++ = static_cast<char>(unit & 0xFF);
+    *next++ = static_cast<char>(unit >> 8);
+  };
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(narrow[i]); };
   for (size_t i = 0; i < narrow.size();) {
     const unsigned char lead = byte(i);
-    size_t length = lead < 0x80   ? 1
-                    : lead < 0xC2 ? 0
-                    : lead < 0xE0 ? 2
-                    : lead < 0xF0 ? 3
-                    : lead < 0xF5 ? 4
-                                  : 0;
+    if (lead < 0x80) {
+      put(lead);
+      ++i;
+      continue;
+    }
+    const size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
     if (length == 0 || i + length > narrow.size()) return std::nullopt;
-    uint32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    uint32_t c = lead & (0xFF >> (length + 1));
     for (size_t k = 1; k < length; ++k) {
       if ((byte(i + k) & 0xC0) != 0x80) return std::nullopt;
       c = (c << 6) | (byte(i + k) & 0x3F);
@@ -77,13 +86,14 @@ std::optional<std::string> Utf16FromNarrow(std::string_view narrow) {
         (c >= 0xD800 && c <= 0xDFFF))
       return std::nullopt;
     if (c >= 0x10000) {
-      AppendUnit(out, 0xD800 + ((c - 0x10000) >> 10));
-      AppendUnit(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
     } else {
-      AppendUnit(out, c);
+      put(c);
     }
     i += length;
   }
+  out.resize(static_cast<size_t>(next - out.data()));
 #endif
   return out;
 }
