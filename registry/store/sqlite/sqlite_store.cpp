@@ -481,6 +481,18 @@ long WriteValue(sqlite3* db, sqlite3_stmt* statement, KeyId key, const std::stri
   return ERROR_SUCCESS;
 }
 
+// Runs one change of a batch; on success its changes join the batch's.
+template <typename Change>
+long BatchStep(Change& change, std::vector<ChangeRow>& changes, std::vector<ChangeRow>& batch) {
+  try {
+    const long error = change(changes);
+    if (!error) batch.insert(batch.end(), changes.begin(), changes.end());
+    return error;
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
+}
+
 }  // namespace
 
 // One write: write lock, counter odd, the change, log append, commit, then
@@ -494,15 +506,7 @@ long SqliteStore::Write(Written& written, Change change, bool oneRow) {
   }
   if (batch_ && oneRow) {
     // A change of one row happens whole or not at all: no savepoint needed.
-    long error;
-    try {
-      error = change(written.changes);
-      if (!error)
-        batch_->changes.insert(batch_->changes.end(), written.changes.begin(),
-                               written.changes.end());
-    } catch (const std::bad_alloc&) {
-      error = ERROR_OUTOFMEMORY;
-    }
+    const long error = BatchStep(change, written.changes, batch_->changes);
     if (error) {
       written.changes.clear();
       if (sqlite3_get_autocommit(db_)) batch_->lost = error;
@@ -516,15 +520,7 @@ long SqliteStore::Write(Written& written, Change change, bool oneRow) {
       Use use(Statement(kSavepoint));
       if (const long error = Run(*use)) return error;
     }
-    long error;
-    try {
-      error = change(written.changes);
-      if (!error)
-        batch_->changes.insert(batch_->changes.end(), written.changes.begin(),
-                               written.changes.end());
-    } catch (const std::bad_alloc&) {
-      error = ERROR_OUTOFMEMORY;
-    }
+    const long error = BatchStep(change, written.changes, batch_->changes);
     if (error) {
       if (sqlite3_get_autocommit(db_)) {
         batch_->lost = error;
