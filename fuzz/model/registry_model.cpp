@@ -90,16 +90,23 @@ std::shared_ptr<ModelKey> RegistryModel::Walk(std::shared_ptr<ModelKey> key,
   return key;
 }
 
+LONG RegistryModel::Locate(int handle, const char* path, Located& at) {
+  if (const LONG code = Resolve(handle, 0, at.base)) return code;
+  if (const LONG code = Split(path, at.levels)) return code;
+  if (at.base->key->deleted) return ERROR_KEY_DELETED;
+  at.key = Walk(at.base->key, at.levels, at.found);
+  return ERROR_SUCCESS;
+}
+
 ModelOpen RegistryModel::Create(int handle, const char* path, REGSAM access) {
   ModelOpen result;
-  Handle* base = nullptr;
-  if ((result.code = Resolve(handle, 0, base))) return result;
-  std::vector<std::string> levels;
-  if ((result.code = Split(path, levels))) return result;
-  if (base->key->deleted) return result.code = ERROR_KEY_DELETED, result;
+  Located at;
+  if ((result.code = Locate(handle, path, at))) return result;
+  Handle* base = at.base;
+  const std::vector<std::string>& levels = at.levels;
+  std::size_t found = at.found;
+  std::shared_ptr<ModelKey> key = std::move(at.key);
   const bool mayCreate = (base->access & KEY_CREATE_SUB_KEY) != 0;
-  std::size_t found = 0;
-  std::shared_ptr<ModelKey> key = Walk(base->key, levels, found);
   if (found < levels.size() && !mayCreate) return result.code = ERROR_ACCESS_DENIED, result;
   if (found < levels.size() && Depth(*base->key) + levels.size() > kMaxDepth)
     return result.code = ERROR_FILENAME_EXCED_RANGE, result;
@@ -118,15 +125,10 @@ ModelOpen RegistryModel::Create(int handle, const char* path, REGSAM access) {
 
 ModelOpen RegistryModel::Open(int handle, const char* path, REGSAM access) {
   ModelOpen result;
-  Handle* base = nullptr;
-  if ((result.code = Resolve(handle, 0, base))) return result;
-  std::vector<std::string> levels;
-  if ((result.code = Split(path, levels))) return result;
-  if (base->key->deleted) return result.code = ERROR_KEY_DELETED, result;
-  std::size_t found = 0;
-  std::shared_ptr<ModelKey> key = Walk(base->key, levels, found);
-  if (found < levels.size()) return result.code = ERROR_FILE_NOT_FOUND, result;
-  result.handle = AddHandle(std::move(key), access);
+  Located at;
+  if ((result.code = Locate(handle, path, at))) return result;
+  if (at.found < at.levels.size()) return result.code = ERROR_FILE_NOT_FOUND, result;
+  result.handle = AddHandle(std::move(at.key), access);
   return result;
 }
 
@@ -246,14 +248,10 @@ ModelData RegistryModel::EnumValue(int handle, DWORD index, Buffer nameCapacity,
 // A key with subkeys is not deleted; nor is a root.
 LONG RegistryModel::DeleteKey(int handle, const char* path) {
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
-  Handle* base = nullptr;
-  if (const LONG code = Resolve(handle, 0, base)) return code;
-  std::vector<std::string> levels;
-  if (const LONG code = Split(path, levels)) return code;
-  if (base->key->deleted) return ERROR_KEY_DELETED;
-  std::size_t found = 0;
-  std::shared_ptr<ModelKey> key = Walk(base->key, levels, found);
-  if (found < levels.size()) return ERROR_FILE_NOT_FOUND;
+  Located at;
+  if (const LONG code = Locate(handle, path, at)) return code;
+  if (at.found < at.levels.size()) return ERROR_FILE_NOT_FOUND;
+  const std::shared_ptr<ModelKey>& key = at.key;
   if (key->parent == nullptr || !key->children.empty()) return ERROR_ACCESS_DENIED;
   ModelKey* parent = key->parent;
   parent->children.erase(Fold(key->name));
@@ -280,13 +278,10 @@ LONG RegistryModel::DeleteTree(int handle, const char* path) {
     if (hadValues) Changed(&key, kLastSet);
     return ERROR_SUCCESS;
   }
-  if (const LONG code = Resolve(handle, 0, base)) return code;
-  std::vector<std::string> levels;
-  if (const LONG code = Split(path, levels)) return code;
-  if (base->key->deleted) return ERROR_KEY_DELETED;
-  std::size_t found = 0;
-  std::shared_ptr<ModelKey> key = Walk(base->key, levels, found);
-  if (found < levels.size()) return ERROR_FILE_NOT_FOUND;
+  Located at;
+  if (const LONG code = Locate(handle, path, at)) return code;
+  if (at.found < at.levels.size()) return ERROR_FILE_NOT_FOUND;
+  const std::shared_ptr<ModelKey>& key = at.key;
   if (key->parent == nullptr) return ERROR_ACCESS_DENIED;
   ModelKey* parent = key->parent;
   parent->children.erase(Fold(key->name));

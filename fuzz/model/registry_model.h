@@ -123,6 +123,17 @@ class RegistryModel {
   // levels it took.
   static std::shared_ptr<ModelKey> Walk(std::shared_ptr<ModelKey> key,
                                         const std::vector<std::string>& levels, std::size_t& found);
+  // Where a path below a handle leads: the handle, the path's levels, the
+  // deepest existing key and how many levels it took.
+  struct Located {
+    Handle* base = nullptr;
+    std::vector<std::string> levels;
+    std::shared_ptr<ModelKey> key;
+    std::size_t found = 0;
+  };
+  // Resolves the handle (no rights needed), splits the path and walks it,
+  // refusing a deleted base.
+  LONG Locate(int handle, const char* path, Located& at);
   ModelData CopyValue(const ModelValue& value, bool dataBuffer, Buffer size);
   void Changed(ModelKey* key, Change change);
   // Marks a key and everything below it deleted.
