@@ -101,19 +101,35 @@ BENCHMARK(BM_SqliteWalOffMmap);
 BENCHMARK(BM_SqliteWalOff4kMmapNoCheckpoint);
 BENCHMARK(BM_SqliteWalFullSync)->Iterations(200);
 
-// LMDB: one environment (multi-process by design), the same 10,000 keys,
-// one value overwritten per write transaction.
-void LmdbCommit(benchmark::State& state, unsigned flags) {
-  const std::string path = ScratchPath("lmdb");
+// Row `i`'s key, as the store names a value, written into `name`.
+MDB_val RowKey(char (&name)[16], std::uint32_t i) {
+  const int length = std::snprintf(name, sizeof name, "%08u\\V", i);
+  return MDB_val{static_cast<std::size_t>(length), name};
+}
+
+// A fresh environment of 64 MiB at `path` with room for `tables` named tables;
+// null (and the benchmark skipped) when it cannot be opened.
+MDB_env* OpenLmdb(benchmark::State& state, const std::string& path, unsigned flags,
+                  MDB_dbi tables) {
   RemoveFiles(path);
   MDB_env* env = nullptr;
   mdb_env_create(&env);
+  if (tables != 0) mdb_env_set_maxdbs(env, tables);
   mdb_env_set_mapsize(env, std::size_t{64} << 20);
   if (mdb_env_open(env, path.c_str(), flags | MDB_NOSUBDIR | MDB_NOTLS, 0600) != 0) {
     state.SkipWithError("cannot open");
     mdb_env_close(env);
-    return;
+    return nullptr;
   }
+  return env;
+}
+
+// LMDB: one environment (multi-process by design), the same 10,000 keys,
+// one value overwritten per write transaction.
+void LmdbCommit(benchmark::State& state, unsigned flags) {
+  const std::string path = ScratchPath("lmdb");
+  MDB_env* env = OpenLmdb(state, path, flags, 0);
+  if (env == nullptr) return;
   MDB_txn* txn = nullptr;
   MDB_dbi dbi = 0;
   mdb_txn_begin(env, nullptr, 0, &txn);
@@ -121,8 +137,7 @@ void LmdbCommit(benchmark::State& state, unsigned flags) {
   std::uint32_t zero = 0;
   for (std::uint32_t i = 0; i < kRows; ++i) {
     char name[16];
-    const int length = std::snprintf(name, sizeof name, "%08u\\V", i);
-    MDB_val key{static_cast<std::size_t>(length), name};
+    MDB_val key = RowKey(name, i);
     MDB_val data{sizeof zero, &zero};
     mdb_put(txn, dbi, &key, &data, 0);
   }
@@ -131,8 +146,7 @@ void LmdbCommit(benchmark::State& state, unsigned flags) {
   for (auto _ : state) {
     ++n;
     char name[16];
-    const int length = std::snprintf(name, sizeof name, "%08u\\V", n % kRows);
-    MDB_val key{static_cast<std::size_t>(length), name};
+    MDB_val key = RowKey(name, n % kRows);
     MDB_val data{sizeof n, &n};
     mdb_txn_begin(env, nullptr, 0, &txn);
     mdb_put(txn, dbi, &key, &data, 0);
@@ -146,16 +160,8 @@ void LmdbCommit(benchmark::State& state, unsigned flags) {
 // row (which carries the key's last write time) in named tables.
 void LmdbTwoTableCommit(benchmark::State& state, unsigned flags) {
   const std::string path = ScratchPath("lmdb2");
-  RemoveFiles(path);
-  MDB_env* env = nullptr;
-  mdb_env_create(&env);
-  mdb_env_set_maxdbs(env, 4);
-  mdb_env_set_mapsize(env, std::size_t{64} << 20);
-  if (mdb_env_open(env, path.c_str(), flags | MDB_NOSUBDIR | MDB_NOTLS, 0600) != 0) {
-    state.SkipWithError("cannot open");
-    mdb_env_close(env);
-    return;
-  }
+  MDB_env* env = OpenLmdb(state, path, flags, 4);
+  if (env == nullptr) return;
   MDB_txn* txn = nullptr;
   MDB_dbi tables[2] = {};
   mdb_txn_begin(env, nullptr, 0, &txn);
@@ -164,8 +170,7 @@ void LmdbTwoTableCommit(benchmark::State& state, unsigned flags) {
   char row[40] = {};
   for (std::uint32_t i = 0; i < kRows; ++i) {
     char name[16];
-    const int length = std::snprintf(name, sizeof name, "%08u\\V", i);
-    MDB_val key{static_cast<std::size_t>(length), name};
+    MDB_val key = RowKey(name, i);
     MDB_val data{sizeof row, row};
     for (MDB_dbi table : tables) mdb_put(txn, table, &key, &data, 0);
   }
@@ -174,8 +179,7 @@ void LmdbTwoTableCommit(benchmark::State& state, unsigned flags) {
   for (auto _ : state) {
     ++n;
     char name[16];
-    const int length = std::snprintf(name, sizeof name, "%08u\\V", n % kRows);
-    MDB_val key{static_cast<std::size_t>(length), name};
+    MDB_val key = RowKey(name, n % kRows);
     std::memcpy(row, &n, sizeof n);
     MDB_val data{sizeof row, row};
     mdb_txn_begin(env, nullptr, 0, &txn);
