@@ -15,39 +15,21 @@
 #include "fuzz/targets/targets.h"
 #include "registry/machines.h"
 #include "regkey/qorCRegKey.h"
+#include "tests/support/archived_fields.h"
 
 namespace regkey::fuzz {
 namespace {
 
 // Every fixed-size type the archive reads, and a string.
-struct Leaf : CObject {
-  BYTE by = 0;
-  WORD w = 0;
-  int i = 0;
-  unsigned u = 0;
-  short s = 0;
-  char ch = 0;
-  bool b = false;
-  float f = 0;
-  double d = 0;
-  LONGLONG ll = 0;
-  ULONGLONG ull = 0;
-  CString text;
-
-  void Serialize(CArchive& ar) override {
-    if (ar.IsStoring())
-      ar << by << w << i << u << s << ch << b << f << d << ll << ull << text;
-    else
-      ar >> by >> w >> i >> u >> s >> ch >> b >> f >> d >> ll >> ull >> text;
-  }
-
+struct Leaf : regkey::test::ArchivedFields {
   std::string Bytes() const {
     std::string out;
     auto put = [&out](const auto& field) {
       out.append(reinterpret_cast<const char*>(&field), sizeof field);
     };
-    put(by), put(w), put(i), put(u), put(s), put(ch), put(b), put(f), put(d), put(ll), put(ull);
-    return out + std::string(text.GetString(), static_cast<std::size_t>(text.GetLength()));
+    put(by), put(w), put(dw), put(l), put(i), put(u), put(s), put(ch), put(b), put(f), put(d),
+        put(ll), put(ull);
+    return out + std::string(str.GetString(), static_cast<std::size_t>(str.GetLength()));
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include "regkey/qorCRegKey.h"
 #include "tests/regkey/support/recording_service.h"
+#include "tests/support/archived_fields.h"
 #include "tests/support/scratch_key.h"
 
 namespace {
@@ -14,28 +15,7 @@ using regkey::test::Recorded;
 using regkey::test::ScratchKey;
 
 // One field of every archived type.
-struct Everything : CObject {
-  BYTE by = 0;
-  WORD w = 0;
-  DWORD dw = 0;
-  LONG l = 0;
-  int i = 0;
-  unsigned u = 0;
-  short s = 0;
-  char ch = 0;
-  bool b = false;
-  float f = 0;
-  double d = 0;
-  LONGLONG ll = 0;
-  ULONGLONG ull = 0;
-  CString str;
-  void Serialize(CArchive& ar) override {
-    if (ar.IsStoring())
-      ar << by << w << dw << l << i << u << s << ch << b << f << d << ll << ull << str;
-    else
-      ar >> by >> w >> dw >> l >> i >> u >> s >> ch >> b >> f >> d >> ll >> ull >> str;
-  }
-};
+using Everything = regkey::test::ArchivedFields;
 
 void Fill(Everything& e) {
   e.by = 0x12;
@@ -87,6 +67,12 @@ struct ObjectFixture : ::testing::Test {
     const std::unique_ptr<BYTE, qorCRegKey::BufferDeleter> bytes(
         key.QueryValueAlloc(name, &size, REG_BINARY));
     return std::vector<BYTE>(bytes.get(), bytes.get() + (bytes ? size : 0));
+  }
+  // A call that failed with ERROR_INVALID_DATA before reaching the registry.
+  void ExpectRefusedUnopened(bool succeeded, const Recorded& recorded) {
+    EXPECT_FALSE(succeeded);
+    EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+    EXPECT_TRUE(recorded.service.calls.empty());
   }
 };
 
@@ -177,38 +163,29 @@ TEST_F(ObjectFixture, WriteObjectWhoseSerializeRaisesWritesNothing) {
 TEST_F(ObjectFixture, WriteObjectOfAnEmptyStreamFailsWith13WithoutOpening) {
   Recorded recorded;
   Nothing nothing;
-  EXPECT_FALSE(key.WriteObject("obj", &nothing, true));
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  ExpectRefusedUnopened(key.WriteObject("obj", &nothing, true), recorded);
   EXPECT_EQ(nothing.runs, 1);
-  EXPECT_TRUE(recorded.service.calls.empty());
 }
 
 TEST_F(ObjectFixture, WriteObjectUnderABackslashNameSerialisesThenRefuses) {
   Recorded recorded;
   OneByte one;
-  EXPECT_FALSE(key.WriteObject("\\obj", &one));
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  ExpectRefusedUnopened(key.WriteObject("\\obj", &one), recorded);
   EXPECT_EQ(one.runs, 1);
-  EXPECT_TRUE(recorded.service.calls.empty());
 }
 
 TEST_F(ObjectFixture, ReadObjectUnderABackslashNameFailsBeforeReading) {
   Recorded recorded;
   OneByte one;
-  EXPECT_FALSE(key.ReadObject("\\obj", &one));
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  ExpectRefusedUnopened(key.ReadObject("\\obj", &one), recorded);
   EXPECT_EQ(one.runs, 0);
-  EXPECT_TRUE(recorded.service.calls.empty());
 }
 
 TEST_F(ObjectFixture, NullObjectsAreRefusedWith13) {
   Recorded recorded;
-  EXPECT_FALSE(key.WriteObject("obj", nullptr));
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
+  ExpectRefusedUnopened(key.WriteObject("obj", nullptr), recorded);
   key.m_lError = 0;
-  EXPECT_FALSE(key.ReadObject("obj", nullptr));
-  EXPECT_EQ(key.m_lError, ERROR_INVALID_DATA);
-  EXPECT_TRUE(recorded.service.calls.empty());
+  ExpectRefusedUnopened(key.ReadObject("obj", nullptr), recorded);
 }
 
 TEST_F(ObjectFixture, ReadingPastTheEndRaisesAfterTheCloseAfterRule) {
