@@ -24,8 +24,7 @@ void SpinFor(int turns) {
 TEST(CloseRace, ClosingWhileArmingEndsTheRequest) {
   ScratchKey scratch("close-race");
   HKEY parent = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &parent, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, scratch.Create(parent));
   constexpr int kRounds = 500, kArmers = 3, kPerRound = 256;
   std::atomic<int> round{-1}, finished{0}, armed{0}, lost{0}, refused{0}, armedThisRound{0};
   std::atomic<HKEY> shared{nullptr};
@@ -84,8 +83,7 @@ TEST(CloseRace, ClosingWhileArmingEndsTheRequest) {
 TEST(CloseRace, ClosingEndsASynchronousRequest) {
   ScratchKey scratch("close-sync");
   HKEY parent = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &parent, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, scratch.Create(parent));
   for (int round = 0; round < 200; ++round) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(parent, nullptr, 0, KEY_ALL_ACCESS, &key));

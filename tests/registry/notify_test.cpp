@@ -12,8 +12,7 @@ using regkey::test::ScratchKey;
 TEST(Notify, SignalsOnceAtTheNextMatchingChange) {
   ScratchKey scratch("notify");
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, scratch.Create(key));
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(ERROR_SUCCESS,
             RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
@@ -40,8 +39,7 @@ TEST(Notify, SignalsOnceAtTheNextMatchingChange) {
 TEST(Notify, RewritingTheSameDataSignalsNothing) {
   ScratchKey scratch("notify-same");
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, scratch.Create(key));
   const BYTE byte = 1, other = 2;
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "v", 0, REG_BINARY, &byte, 1));
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -58,8 +56,7 @@ TEST(Notify, RewritingTheSameDataSignalsNothing) {
 TEST(Notify, EventClosedWhileArmedIsNotTouched) {
   ScratchKey scratch("notify-closed");
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, scratch.Create(key));
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(ERROR_SUCCESS,
             RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));

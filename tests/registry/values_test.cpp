@@ -19,10 +19,7 @@ using regkey::test::ScratchKey;
 
 class Values : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch_.path().c_str(), 0, nullptr,
-                                             0, KEY_ALL_ACCESS, nullptr, &key_, nullptr));
-  }
+  void SetUp() override { ASSERT_EQ(ERROR_SUCCESS, scratch_.Create(key_)); }
   void TearDown() override { RegCloseKey(key_); }
   ScratchKey scratch_{"values"};
   HKEY key_ = nullptr;

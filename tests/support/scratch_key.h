@@ -71,6 +71,11 @@ class ScratchKey {
 
   HKEY root() const { return HKEY_CURRENT_USER; }
   const std::string& path() const { return path_; }
+  // Creates (or opens) this key with all access into `key`.
+  LONG Create(HKEY& key) const {
+    return RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                           &key, nullptr);
+  }
   // The path of a key below this one.
   std::string operator/(const std::string& child) const { return path_ + "\\" + child; }
 
