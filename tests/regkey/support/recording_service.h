@@ -171,13 +171,7 @@ class RecordingService : public ForwardingRegistryService {
     const LONG result =
         enumValue ? enumValue(key, index, name, cch)
                   : Next().RegEnumValueA(key, index, name, cch, reserved, type, data, cbData);
-    calls.push_back({.fn = "EnumValue",
-                     .key = key,
-                     .text = result == 0 ? std::string(name) : "",
-                     .number = index,
-                     .count = in,
-                     .nullsAsGiven = !reserved && !type && !data && !cbData,
-                     .result = result});
+    RecordEnum("EnumValue", key, index, name, in, !reserved && !type && !data && !cbData, result);
     return result;
   }
   LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD cch, LPDWORD reserved, LPSTR cls,
@@ -186,13 +180,7 @@ class RecordingService : public ForwardingRegistryService {
     const LONG result =
         enumKey ? enumKey(key, index, name, cch)
                 : Next().RegEnumKeyExA(key, index, name, cch, reserved, cls, ccls, lastWrite);
-    calls.push_back({.fn = "EnumKey",
-                     .key = key,
-                     .text = result == 0 ? std::string(name) : "",
-                     .number = index,
-                     .count = in,
-                     .nullsAsGiven = !reserved && !cls && !ccls && lastWrite,
-                     .result = result});
+    RecordEnum("EnumKey", key, index, name, in, !reserved && !cls && !ccls && lastWrite, result);
     return result;
   }
   LONG RegDeleteKeyA(HKEY root, LPCSTR path) override {
@@ -215,6 +203,18 @@ class RecordingService : public ForwardingRegistryService {
 
  private:
   static std::string Text(LPCSTR text) { return text ? std::string(text) : "(null)"; }
+  // Records an enumeration: the name it gave (on success) at `index`, and the
+  // capacity passed in.
+  void RecordEnum(const char* fn, HKEY key, DWORD index, LPCSTR name, DWORD capacity, bool nulls,
+                  LONG result) {
+    calls.push_back({.fn = fn,
+                     .key = key,
+                     .text = result == 0 ? std::string(name) : "",
+                     .number = index,
+                     .count = capacity,
+                     .nullsAsGiven = nulls,
+                     .result = result});
+  }
   // Records a call that hands out a handle; madeUp: a replacement made it.
   void RecordHandle(Call call, HKEY out, bool madeUp) {
     call.out = out;
