@@ -46,6 +46,14 @@ void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0
   ::chmod(path.c_str(), mode);
 }
 
+// A host that reads the machine map in `folder` and keeps its own store in
+// folder/home.
+HostProcess::Options MapHost(const ScratchFolder& folder, const std::string& home,
+                             bool asNobody = false) {
+  return {.env = {{"REGKEY_MACHINES", folder / "machines.conf"}, {"XDG_DATA_HOME", folder / home}},
+          .asNobody = asNobody};
+}
+
 std::string OwnName() {
   char name[256] = {};
   DWORD size = sizeof name;
@@ -124,8 +132,7 @@ TEST(Machines, NamesResolveThroughTheMapAndUnknownOnesGiveBadNetpath) {
                 "beta " +
                 (folder / "beta.db") + "\n",
             0600);
-  HostProcess host(
-      {.env = {{"REGKEY_MACHINES", folder / "machines.conf"}, {"XDG_DATA_HOME", folder / "home"}}});
+  HostProcess host(MapHost(folder, "home"));
   ASSERT_TRUE(host.started());
   EXPECT_EQ("0", host.Ask("set \\\\alpha\\HKLM\\Software\\Test v abc"));
   EXPECT_EQ("0 abc", host.Ask("get \\\\ALPHA\\HKLM\\Software\\Test v"));
@@ -154,9 +161,7 @@ class SplitRoots : public ::testing::Test {
   HostProcess::Options Host(const std::string& home, bool asNobody = false) {
     fs::create_directories(folder_ / home);
     if (asNobody) ::chown((folder_ / home).c_str(), 65534, 65534);
-    return {
-        .env = {{"REGKEY_MACHINES", folder_ / "machines.conf"}, {"XDG_DATA_HOME", folder_ / home}},
-        .asNobody = asNobody};
+    return MapHost(folder_, home, asNobody);
   }
   ScratchFolder folder_;
 };
