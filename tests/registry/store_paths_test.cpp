@@ -29,6 +29,17 @@ void MakeStore(const std::string& store) {
   ASSERT_EQ(ERROR_SUCCESS, machine.Create("Software\\regkey-tests", key.key));
 }
 
+// Probes `store` and expects its opening refused with ERROR_ACCESS_DENIED;
+// `again`: the probe's second opening too.
+void ExpectRefused(const std::string& store, bool again = false) {
+  ProbeResult result;
+  ASSERT_TRUE(Probe(store, result)) << store;
+  EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first) << store;
+  if (again) {
+    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.again) << store;
+  }
+}
+
 // The probe's codes on a new store (nothing there yet), then again.
 constexpr const char* kFreshFirst = "2 2 0";
 constexpr const char* kFreshAgain = "2 0 0";
@@ -84,9 +95,7 @@ TEST(StorePath, AStoreWithASecondNameIsRefused) {
   const std::string bytes = ReadFile(store);
   ASSERT_EQ(0, ::link(store.c_str(), (folder / "second.db").c_str()));
   for (const std::string& name : {store, folder / "second.db"}) {
-    ProbeResult result;
-    ASSERT_TRUE(Probe(name, result));
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first) << name;
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(name));
   }
   EXPECT_EQ(bytes, ReadFile(store));
 }
@@ -102,9 +111,7 @@ TEST(StorePath, ABindMountOfTheFileItselfIsRefused) {
   ::chmod(target.c_str(), 0600);
   ScopedMount bound(store, target, nullptr, MS_BIND);
   if (!bound.ok()) GTEST_SKIP() << "a bind mount is needed: " << bound.why();
-  ProbeResult result;
-  ASSERT_TRUE(Probe(target, result));
-  EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
+  ASSERT_NO_FATAL_FAILURE(ExpectRefused(target));
 }
 
 TEST(StorePath, ALinkToNothingIsRefusedAndCreatesNothing) {
@@ -127,10 +134,7 @@ TEST(StoreFolder, AFolderOthersMayWriteIsRefused) {
     ASSERT_TRUE(folder.ok());
     ASSERT_EQ(0, ::chmod(folder.path().c_str(), mode));
     const std::string store = folder / "registry.db";
-    ProbeResult result;
-    ASSERT_TRUE(Probe(store, result));
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.again);
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(store, true));
     EXPECT_FALSE(fs::exists(store)) << "nothing is created there";
   }
 }
@@ -158,9 +162,7 @@ TEST(StoreFolder, FoldersOfAnotherUserOrGroupAreRefused) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(0, ::chown(c.path.c_str(), c.owner, c.group));
     ASSERT_EQ(0, ::chmod(c.path.c_str(), c.mode));
-    ProbeResult result;
-    ASSERT_TRUE(Probe(store, result));
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(store));
     ASSERT_EQ(0, ::chown(c.path.c_str(), 0, 0));
     ASSERT_EQ(0, ::chmod(c.path.c_str(), 0700));
   }
@@ -217,10 +219,7 @@ TEST(StoreFolder, OneAnotherUserMadeBeforehandIsRefusedAndLeftAsItWas) {
       return fd >= 0 && ::fchmod(fd, 0666) == 0 && ::close(fd) == 0 &&
              ::symlink(victim.c_str(), (store + "-counter").c_str()) == 0;
     }));
-    ProbeResult result;
-    ASSERT_TRUE(Probe(store, result));
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.again);
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(store, true));
     EXPECT_EQ("the user's own file", ReadFile(victim));
     // Nothing of this user's was put there.
     for (const auto& entry : fs::directory_iterator(planted)) {
@@ -268,9 +267,7 @@ TEST(StoreFiles, JournalFilesThatAreNotThisUsersOwnAreRefused) {
         ASSERT_EQ(0, ::chmod(file.c_str(), 0666));
       }
     }
-    ProbeResult result;
-    ASSERT_TRUE(Probe(store, result));
-    EXPECT_EQ(Codes(ERROR_ACCESS_DENIED), result.first);
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(store));
     EXPECT_EQ("the user's own file", ReadFile(victim));
   }
 }
