@@ -24,6 +24,15 @@ class PgFaults : public ::testing::Test {
   static void SetUpTestSuite() {
     ::setenv("REGKEY_PG_TIMEOUT_MS", std::to_string(kTimeoutMs).c_str(), 1);
   }
+  // Connects host `name` to the started `cluster` and creates `path` there
+  // with the string value v = `value`.
+  static void OneKey(const PrivatePgCluster& cluster, const std::string& name,
+                     const std::string& path, const std::string& value, HKEY& host, HKEY& key) {
+    ASSERT_TRUE(cluster.started());
+    ASSERT_EQ(ERROR_SUCCESS, ConnectHost(cluster.uri(), name, host));
+    key = CreateKey(host, path);
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", value));
+  }
 };
 
 bool LostCode(LONG code) {
@@ -91,11 +100,8 @@ TEST_F(PgFaults, AStoppedServerGivesCodesAndWakesWaitsAndARestartedOneServesAgai
 // that host's armed requests are signalled and its next read succeeds.
 TEST_F(PgFaults, ADroppedConnectionSignalsArmedRequestsAndReconnects) {
   PrivatePgCluster cluster("pgstore-drop");
-  ASSERT_TRUE(cluster.started());
-  HKEY a = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(cluster.uri(), "pg-drop-a", a));
-  HKEY key = CreateKey(a, "Software\\pgstore\\drop");
-  ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", "kept"));
+  HKEY a = nullptr, key = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OneKey(cluster, "pg-drop-a", "Software\\pgstore\\drop", "kept", a, key));
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(ERROR_SUCCESS,
             RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE));
@@ -121,11 +127,8 @@ TEST_F(PgFaults, ADroppedConnectionSignalsArmedRequestsAndReconnects) {
 // call reconnects.
 TEST_F(PgFaults, AHungServerTimesOutAndAnUnknownCommitIsAFailure) {
   PrivatePgCluster cluster("pgstore-hang");
-  ASSERT_TRUE(cluster.started());
-  HKEY a = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ConnectHost(cluster.uri(), "pg-hang-a", a));
-  HKEY key = CreateKey(a, "Software\\pgstore\\hang");
-  ASSERT_EQ(ERROR_SUCCESS, SetString(key, "v", "0"));
+  HKEY a = nullptr, key = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OneKey(cluster, "pg-hang-a", "Software\\pgstore\\hang", "0", a, key));
   std::string pid;
   ASSERT_TRUE(Psql(cluster.uri(),
                    "SELECT pid FROM pg_stat_activity WHERE application_name = 'pg-hang-a'", &pid))
