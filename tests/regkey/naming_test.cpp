@@ -406,21 +406,25 @@ TEST(KeyOpening, DestructionClosesTheHandle) {
   EXPECT_TRUE(recorded.service.open.empty());
 }
 
-TEST(KeyRoots, AcquireRootOfALocalKeyIsThePredefinedHandle) {
+// A local key whose error is set beforehand, so that a call that changes it
+// shows.
+class LocalKeyRoot : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
+    key.m_lError = 77;
+  }
   Recorded recorded;
   qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
-  key.m_lError = 77;
+};
+
+TEST_F(LocalKeyRoot, AcquireRootIsThePredefinedHandle) {
   EXPECT_EQ(key.AcquireRoot(), HKEY_CURRENT_USER);
   EXPECT_EQ(key.m_lError, 77);
   EXPECT_TRUE(recorded.service.calls.empty());
 }
 
-TEST(KeyRoots, ReleaseRootClosesNeitherNullNorTheOwnRoot) {
-  Recorded recorded;
-  qorCRegKey key;
-  ASSERT_TRUE(key.SetKey(nullptr, HKEY_CURRENT_USER, "Software", 0));
-  key.m_lError = 77;
+TEST_F(LocalKeyRoot, ReleaseRootClosesNeitherNullNorTheOwnRoot) {
   key.ReleaseRoot(HKEY_CURRENT_USER);
   key.ReleaseRoot(nullptr);
   EXPECT_EQ(key.m_lError, 77);
