@@ -75,14 +75,16 @@ void WriteHex(std::string& out, size_t column, DWORD type, std::string_view byte
 // False when version 5 cannot carry the string's bytes as UTF-16.
 bool WriteEntry(std::string& out, const RegEntry& entry, RegFormat format) {
   const Value& value = entry.value;
-  std::string name = "@";
-  if (!value.name.empty()) {
-    name = '"';
-    name += Escape(value.name);
-    name += '"';
+  const std::size_t start = out.size();
+  if (value.name.empty()) {
+    out += '@';
+  } else {
+    out += '"';
+    out += Escape(value.name);
+    out += '"';
   }
-  out += name;
   out += '=';
+  const std::size_t column = out.size() - start;  // where the data begins
   if (entry.remove) {
     out += '-';
   } else if (QuotedFits(value, format)) {
@@ -98,9 +100,9 @@ bool WriteEntry(std::string& out, const RegEntry& entry, RegFormat format) {
   } else if (format == RegFormat::kVersion5 && IsString(value.type)) {
     const auto wide = Utf16FromNarrow(value.data);
     if (!wide) return false;
-    WriteHex(out, name.size() + 1, value.type, *wide);
+    WriteHex(out, column, value.type, *wide);
   } else {
-    WriteHex(out, name.size() + 1, value.type, value.data);
+    WriteHex(out, column, value.type, value.data);
   }
   out += "\r\n";
   return true;
